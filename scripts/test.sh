@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the game and runs every test twice: a warnings-as-errors build, then a
+# build under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DPZ_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    (cd "$dir" && ctest --output-on-failure -j "$jobs")
+}
+
+run_suite build
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_suite build-sanitize -DPZ_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
