@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Tests of the shipped question database built from questions/bank.
+
+  bank_test.py round-trip PZCHECK DB CHARACTER INTELLECT
+      DB read back from Windows-1251 is exactly the two sources joined, and the
+      game's start-up count over it gives 25 + intellect records + 1 passes.
+  bank_test.py bounds PZCHECK DB CHARACTER INTELLECT
+      the bank holds 25 character records and at least 100 intellect questions,
+      and each answer digit is right for 20% to 30% of them.
+"""
+import re
+import subprocess
+import sys
+
+
+def summary(pzcheck, database):
+    result = subprocess.run([pzcheck, "--db", database], capture_output=True, check=False)
+    return result.stdout.decode("utf-8")
+
+
+def number_after(pattern, text):
+    found = re.search(pattern, text)
+    if not found:
+        raise SystemExit(f"FAIL summary line missing: {pattern}\n{text}")
+    return found
+
+
+def round_trip(pzcheck, database, character, intellect):
+    failures = []
+    with open(database, "rb") as db:
+        decoded = db.read().decode("cp1251")
+    sources = [open(path, encoding="utf-8", newline="").read() for path in (character, intellect)]
+    if decoded != sources[0] + sources[1]:
+        failures.append("the database read back from Windows-1251 differs from the sources joined")
+    intellect_records = sources[1].count("\n") // 6
+    report = summary(pzcheck, database)
+    passes = int(number_after(r"\((-?\d+) passes - 26\)", report).group(1))
+    if passes != 25 + intellect_records + 1:
+        failures.append(f"the game counts {passes} passes, expected 25 + {intellect_records} + 1")
+    return failures
+
+
+def bounds(pzcheck, database, character, intellect):
+    failures = []
+    report = summary(pzcheck, database)
+    records = number_after(r"records: (\d+) \(character (\d+), intellect (\d+)\)", report)
+    if int(records.group(2)) != 25:
+        failures.append(f"{records.group(2)} character records, expected 25")
+    if int(records.group(3)) < 100:
+        failures.append(f"{records.group(3)} intellect questions, expected at least 100")
+    spread = re.findall(r"(\d): (\d+) \((\d+\.\d)%\)", number_after(r"intellect key spread:.*", report).group(0))
+    if len(spread) != 4:
+        failures.append(f"key spread line unreadable: {spread}")
+    for digit, count, percent in spread:
+        if not 20.0 <= float(percent) <= 30.0:
+            failures.append(f"answer {digit} is right for {count} questions ({percent}%), outside 20% to 30%")
+    return failures
+
+
+def main():
+    if len(sys.argv) != 6 or sys.argv[1] not in ("round-trip", "bounds"):
+        print(__doc__)
+        return 2
+    check = round_trip if sys.argv[1] == "round-trip" else bounds
+    failures = check(*sys.argv[2:])
+    for failure in failures:
+        print("FAIL " + failure)
+    if not failures:
+        print("ok")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

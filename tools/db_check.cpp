@@ -1,0 +1,313 @@
+// Checking a question database: the bytes of every line, then every record as
+// the game's own reader loads it, then the count the game makes at start-up.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "app/cp1251.h"
+#include "questions/question_db.h"
+#include "tools/check.h"
+
+namespace {
+
+constexpr int kLinesPerRecord = 6;
+constexpr int kKeyStride = 2;  // character key digits at bytes 0, 2, 4 and 6
+constexpr int kLastKeyPosition = (kAnswerCount - 1) * kKeyStride;
+
+struct DbLine {
+    std::size_t start;
+    std::size_t length;  // without the line feed
+};
+
+struct DatabaseScan {
+    FileReport& report;
+    std::string bytes = {};
+    std::vector<DbLine> lines = {};
+    long records = 0;         // whole six-line records
+    std::int32_t passes = 0;  // the game's start-up count
+    int keySpread[kAnswerCount + 1] = {};
+    std::map<std::string, long> questionRecords = {};  // normalised question -> record
+};
+
+std::vector<DbLine> splitLines(const std::string& bytes) {
+    std::vector<DbLine> lines;
+    for (std::size_t start = 0; start < bytes.size();) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        lines.push_back({start, end - start});
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool endsWithLineFeed(const std::string& bytes) { return bytes.empty() || bytes.back() == '\n'; }
+
+// True for text that is valid UTF-8 with at least one multi-byte character:
+// Russian text in Windows-1251 practically never is.
+bool looksLikeUtf8(const std::string& bytes) {
+    bool multiByte = false;
+    for (std::size_t at = 0; at < bytes.size();) {
+        unsigned long point = 0;
+        std::size_t length = cp1251::decodeUtf8(bytes.data(), bytes.size(), at, point);
+        if (length == 0) return false;
+        multiByte = multiByte || length > 1;
+        at += length;
+    }
+    return multiByte;
+}
+
+std::string lineText(const DatabaseScan& scan, long number) {
+    const DbLine& line = scan.lines[static_cast<std::size_t>(number - 1)];
+    return scan.bytes.substr(line.start, line.length);
+}
+
+std::string hexByte(unsigned char byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+// Reports the first byte of each faulty kind in the line, and its length.
+void checkLineBytes(DatabaseScan& scan, long number, bool isUtf8) {
+    std::string text = lineText(scan, number);
+    bool hasLineFeed = static_cast<std::size_t>(number) < scan.lines.size() || endsWithLineFeed(scan.bytes);
+    if (hasLineFeed && !text.empty() && text.back() == '\r') {
+        text.pop_back();
+        diagnose(scan.report, number, Severity::Warning, "CR LF line end",
+                 "line ends with CR LF; the game drops the carriage return, but bare line feeds are the format");
+    }
+    bool seen[3] = {};
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        unsigned char byte = static_cast<unsigned char>(text[at]);
+        std::string column = std::to_string(at + 1);
+        if (byte == '\r' && !seen[0]) {
+            seen[0] = true;
+            diagnose(scan.report, number, Severity::Error, "carriage return",
+                     "carriage return at column " + column + "; the game prints it and the rest overwrites the line");
+        } else if (byte == 0x98 && !isUtf8 && !seen[1]) {
+            seen[1] = true;
+            diagnose(scan.report, number, Severity::Error, "undefined byte",
+                     "byte 0x98 at column " + column + " is not defined in Windows-1251");
+        } else if (((byte < 0x20 && byte != '\t' && byte != '\r') || byte == 0x7F) && !seen[2]) {
+            seen[2] = true;
+            diagnose(scan.report, number, Severity::Error, "control byte",
+                     "control byte " + hexByte(byte) + " at column " + column);
+        }
+    }
+    if (text.size() > static_cast<std::size_t>(kMaxLineLength)) {
+        diagnose(scan.report, number, Severity::Error, "long line",
+                 "line is " + std::to_string(text.size()) + " bytes; the game keeps only the first " +
+                     std::to_string(kMaxLineLength));
+    }
+}
+
+long lineOfFirstNonAscii(const std::string& bytes) {
+    long line = 1;
+    for (char byte : bytes) {
+        if (static_cast<unsigned char>(byte) >= 0x80) break;
+        if (byte == '\n') ++line;
+    }
+    return line;
+}
+
+void checkLines(DatabaseScan& scan) {
+    bool isUtf8 = looksLikeUtf8(scan.bytes);
+    if (isUtf8) {
+        diagnose(scan.report, lineOfFirstNonAscii(scan.bytes), Severity::Error, "encoding",
+                 "the file is UTF-8, not Windows-1251; the game would print its text garbled");
+    }
+    for (long number = 1; number <= static_cast<long>(scan.lines.size()); ++number)
+        checkLineBytes(scan, number, isUtf8);
+}
+
+bool isBlankText(const char* text) {
+    for (; *text != '\0'; ++text) {
+        if (*text != ' ' && *text != '\t') return false;
+    }
+    return true;
+}
+
+// The question in lower case with runs of blanks made one, for comparing.
+std::string normalisedQuestion(const char* text) {
+    std::string normal;
+    for (; *text != '\0'; ++text) {
+        unsigned char byte = static_cast<unsigned char>(*text);
+        if (byte == ' ' || byte == '\t') {
+            if (!normal.empty() && normal.back() != ' ') normal.push_back(' ');
+            continue;
+        }
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF))
+            byte = static_cast<unsigned char>(byte + 0x20);
+        if (byte == 0xA8) byte = 0xB8;  // Ё
+        normal.push_back(static_cast<char>(byte));
+    }
+    if (!normal.empty() && normal.back() == ' ') normal.pop_back();
+    return normal;
+}
+
+void checkTexts(DatabaseScan& scan, long record, long firstLine) {
+    const CurrentQuestion& question = runState.currentQuestion;
+    if (isBlankText(question.questionText)) {
+        diagnose(scan.report, firstLine, Severity::Error, "empty text",
+                 "record " + std::to_string(record) + " has an empty question");
+    } else {
+        auto [earlier, added] = scan.questionRecords.emplace(normalisedQuestion(question.questionText), record);
+        if (!added) {
+            diagnose(scan.report, firstLine, Severity::Error, "duplicate question",
+                     "question " + quoteText(question.questionText, std::strlen(question.questionText)) +
+                         " is the same as that of record " + std::to_string(earlier->second) + " (line " +
+                         std::to_string((earlier->second - 1) * kLinesPerRecord + 1) + ")");
+        }
+    }
+    for (int answer = 0; answer < kAnswerCount; ++answer) {
+        const char* text = question.answers[answer];
+        long line = firstLine + 1 + answer;
+        if (isBlankText(text)) {
+            diagnose(scan.report, line, Severity::Error, "empty text",
+                     "answer " + std::to_string(answer + 1) + " is empty");
+            continue;
+        }
+        for (int other = 0; other < answer; ++other) {
+            if (std::strcmp(text, question.answers[other]) != 0) continue;
+            diagnose(scan.report, line, Severity::Warning, "same answers",
+                     "answer " + std::to_string(answer + 1) + " is the same as answer " + std::to_string(other + 1));
+        }
+    }
+}
+
+// Warns about text after the key, which the game never reads.
+void checkKeyRest(DatabaseScan& scan, long line, std::size_t keyEnd) {
+    std::string key = lineText(scan, line);
+    for (std::size_t at = keyEnd; at < key.size(); ++at) {
+        if (key[at] == ' ' || key[at] == '\t' || key[at] == '\r') continue;
+        diagnose(scan.report, line, Severity::Warning, "text after key",
+                 "key line " + quoteText(key) + " goes on after the key; the game ignores the rest");
+        return;
+    }
+}
+
+void checkIntellectKey(DatabaseScan& scan, long record, long line) {
+    std::int32_t answer = runState.correctAnswer;
+    if (answer < 1 || answer > kAnswerCount) {
+        diagnose(scan.report, line, Severity::Error, "intellect key",
+                 "intellect key " + quoteText(lineText(scan, line)) +
+                     " does not start with a digit 1 to 4; no answer can count as right");
+        return;
+    }
+    checkKeyRest(scan, line, 1);
+    if (record < scan.passes) ++scan.keySpread[answer];  // only records the game can ask
+}
+
+void checkCharacterKey(DatabaseScan& scan, long line) {
+    int answersPerCategory[kCategoryCount + 1] = {};
+    for (std::int32_t category : runState.answerCategory) {
+        if (category < 1 || category > kCategoryCount) {
+            diagnose(scan.report, line, Severity::Error, "character key",
+                     "character key " + quoteText(lineText(scan, line)) +
+                         " needs digits 1 to 4 at byte positions 0, 2, 4 and 6");
+            return;
+        }
+        ++answersPerCategory[category];
+    }
+    checkKeyRest(scan, line, kLastKeyPosition + 1);
+    for (int category = 1; category <= kCategoryCount; ++category) {
+        if (answersPerCategory[category] == 1) continue;
+        diagnose(scan.report, line, Severity::Warning, "key not a permutation",
+                 "character key " + quoteText(lineText(scan, line)) + " is not a permutation of 1 2 3 4: category " +
+                     std::to_string(category) + " gets " + std::to_string(answersPerCategory[category]) + " answers");
+        return;
+    }
+}
+
+// Loads every record in turn with the game's reader and checks it.
+void checkRecords(DatabaseScan& scan) {
+    std::istringstream in(scan.bytes);
+    for (long record = 1;; ++record) {
+        TestKind kind = record <= kCharacterRecords ? TestKind::Character : TestKind::Intellect;
+        if (!readQuestionRecord(in, 1, kind)) break;
+        scan.records = record;
+        long firstLine = (record - 1) * kLinesPerRecord + 1;
+        checkTexts(scan, record, firstLine);
+        long keyLine = firstLine + kLinesPerRecord - 1;
+        if (kind == TestKind::Character) {
+            checkCharacterKey(scan, keyLine);
+        } else {
+            checkIntellectKey(scan, record, keyLine);
+        }
+    }
+}
+
+void checkLayout(DatabaseScan& scan) {
+    long lineCount = static_cast<long>(scan.lines.size());
+    long leftOver = lineCount - scan.records * kLinesPerRecord;
+    if (leftOver > 0) {
+        diagnose(
+            scan.report, scan.records * kLinesPerRecord + 1, Severity::Warning, "partial record",
+            std::to_string(leftOver) + " line(s) after the last record do not make a record; the game ignores them");
+    }
+    if (endsWithLineFeed(scan.bytes)) return;
+    std::string text = "last line has no line feed";
+    if (leftOver == 0 && scan.records > kCharacterRecords) {
+        text += "; the game counts one intellect question less and never asks record " + std::to_string(scan.records);
+    }
+    diagnose(scan.report, lineCount, Severity::Error, "final line feed", text);
+}
+
+// The game opens its database for reading and writing, though it never writes.
+bool opensLikeTheGame(const std::string& path) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    return file.is_open();
+}
+
+std::string percentOf(int part, int whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole == 0 ? 0.0 : 100.0 * part / whole);
+    return text;
+}
+
+void summarizeDatabase(DatabaseScan& scan, bool opens) {
+    std::int32_t intellectCount = scan.passes - (kCharacterRecords + 1);
+    bool enough = intellectCount >= kIntellectPerRun;
+    if (!enough) {
+        diagnose(scan.report, 0, Severity::Error, "too few questions",
+                 "the game counts " + std::to_string(intellectCount) +
+                     " intellect questions and refuses to start; a run needs " + std::to_string(kIntellectPerRun));
+    }
+    if (!opens) {
+        diagnose(scan.report, 0, Severity::Error, "read-only",
+                 "cannot be opened for writing; the game opens its database for reading and writing and would stop");
+    }
+    long characterRecords = scan.records < kCharacterRecords ? scan.records : kCharacterRecords;
+    summarize(scan.report, "records: " + std::to_string(scan.records) + " (character " +
+                               std::to_string(characterRecords) + ", intellect " +
+                               std::to_string(scan.records - characterRecords) + ")");
+    summarize(scan.report, "intellect questions by the game's count: " + std::to_string(intellectCount) + " (" +
+                               std::to_string(scan.passes) + " passes - " + std::to_string(kCharacterRecords + 1) +
+                               ")");
+    int keyed = scan.keySpread[1] + scan.keySpread[2] + scan.keySpread[3] + scan.keySpread[4];
+    std::string spread = "intellect key spread:";
+    for (int digit = 1; digit <= kAnswerCount; ++digit) {
+        spread += (digit > 1 ? ", " : " ") + std::to_string(digit) + ": " + std::to_string(scan.keySpread[digit]) +
+                  " (" + percentOf(scan.keySpread[digit], keyed) + ")";
+    }
+    summarize(scan.report, spread);
+    summarize(scan.report, std::string("accepted by the game: ") + (enough && opens ? "yes" : "no"));
+}
+
+}  // namespace
+
+void checkDatabase(FileReport& report) {
+    DatabaseScan scan{report};
+    if (!readWholeFile(report, scan.bytes)) return;
+    scan.lines = splitLines(scan.bytes);
+    std::istringstream counted(scan.bytes);
+    scan.passes = countRecordPasses(counted);
+    checkLines(scan);
+    checkRecords(scan);
+    checkLayout(scan);
+    summarizeDatabase(scan, opensLikeTheGame(report.path));
+}

@@ -1,0 +1,91 @@
+// pzcheck: reads a question database and a score file with the game's own
+// reading code and says, line by line, what the game will make of them.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "app/run_state.h"
+#include "tools/check.h"
+
+namespace {
+
+constexpr int kClean = 0;
+constexpr int kFindings = 1;
+constexpr int kUsageError = 2;
+
+const char kUsage[] =
+    "usage: pzcheck [--db FILE] [--score FILE]\n"
+    "\n"
+    "Checks a question database and a score file as the game reads them and\n"
+    "prints one finding per line as FILE:LINE: error|warning: text, then a summary.\n"
+    "\n"
+    "  --db FILE     check FILE as a question database\n"
+    "  --score FILE  check FILE as a score file\n"
+    "  --help        print this text\n"
+    "\n"
+    "Without options it checks pz2004.db and, when it exists, score.dat in the\n"
+    "current directory; with options, only the files named.\n"
+    "\n"
+    "Exit status: 0 when every file checked is clean, 1 when any error or warning\n"
+    "was found (warnings too: a clean file has none), 2 for a usage error.\n";
+
+struct Request {
+    std::string database;
+    std::string scoreFile;
+    bool scoreFileOptional = false;
+};
+
+int usageError(const char* text, const char* argument) {
+    std::fprintf(stderr, "pzcheck: %s '%s'\n%s", text, argument, kUsage);
+    return kUsageError;
+}
+
+// Fills request from the arguments. Returns -1 to go on, or the exit status.
+int parseArguments(int argc, char** argv, Request& request) {
+    for (int at = 1; at < argc; ++at) {
+        const char* argument = argv[at];
+        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return kClean;
+        }
+        bool isDatabase = std::strcmp(argument, "--db") == 0;
+        if (!isDatabase && std::strcmp(argument, "--score") != 0) return usageError("unknown argument", argument);
+        if (at + 1 >= argc) return usageError("missing file after", argument);
+        std::string& target = isDatabase ? request.database : request.scoreFile;
+        if (!target.empty()) return usageError("given twice:", argument);
+        target = argv[++at];
+    }
+    if (argc > 1) return -1;
+    request.database = kDatabaseFile;
+    request.scoreFile = kScoreFile;
+    request.scoreFileOptional = true;
+    return -1;
+}
+
+bool exists(const std::string& path) { return std::ifstream(path).is_open(); }
+
+// Runs one check and returns whether the file came out clean.
+bool checkFile(const std::string& path, void (*check)(FileReport&)) {
+    FileReport report{path};
+    check(report);
+    finishReport(report);
+    return report.errors == 0 && report.warnings == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Request request;
+    int status = parseArguments(argc, argv, request);
+    if (status >= 0) return status;
+    bool clean = true;
+    if (!request.database.empty()) clean = checkFile(request.database, checkDatabase) && clean;
+    if (request.scoreFileOptional && !exists(request.scoreFile)) {
+        std::printf("%s: note: not found, not checked; the game needs it to exist (an empty file will do)\n",
+                    request.scoreFile.c_str());
+    } else if (!request.scoreFile.empty()) {
+        clean = checkFile(request.scoreFile, checkScoreFile) && clean;
+    }
+    return clean ? kClean : kFindings;
+}
