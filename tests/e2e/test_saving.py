@@ -1,0 +1,241 @@
+"""Saving under stress: a save killed at every step, failed writes, and many
+games saving in one folder at once."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from gamekit import (BINARY, EDUCATED, EXIT_PROMPT, GENIUS, SAVE_FAILURE_PREFIX, SCORE, SLACKER, TEMP, GameTest, cp,
+                     record, report, run, uniform_answers)
+
+STRACE = shutil.which("strace")
+
+
+def _can_trace():
+    """strace is there and allowed to trace (containers may forbid it)."""
+    try:
+        return STRACE is not None and subprocess.run([STRACE, "-o", os.devnull, sys.executable, "-c", ""],
+                                                     timeout=30).returncode == 0
+    except (OSError, subprocess.SubprocessError):
+        return False
+
+
+# Everything that can change a file, open one, or take the writers' lock.
+FILE_CALLS = ["openat", "open", "creat", "write", "writev", "pwrite64", "fsync", "fdatasync", "rename",
+              "renameat", "renameat2", "close", "flock", "ftruncate", "truncate", "chmod", "fchmod", "fchmodat",
+              "unlink", "unlinkat", "link", "linkat"]
+CALL_RE = re.compile(rb"^(?:\[pid\s+\d+\]\s*|\d+\s+)?([a-z_0-9]+)\((.*)$")
+REPORT_END = EXIT_PROMPT + b"\n\n\n\n\n"
+
+OTHERS = [record("Аня", 1, 12, 13, "еврей", "ебанутый"), record("Боря", 4, 80, 20, "экстримал", EDUCATED)]
+REWRITE_OLD = b"\n" + OTHERS[0] + b"\n" + record("Гость", 2, 40, 10, "еврей", EDUCATED) + b"\n" + OTHERS[1]
+# Гость answers all 25 right and 2 in test 2: 65 / 3 = 21.
+REWRITE_NEW = b"\n".join([record("Гость", 3, 65, 10, "нормальный", EDUCATED)] + OTHERS)
+APPEND_OLD = REWRITE_OLD
+APPEND_NEW = APPEND_OLD + b"\n" + record("Новый", 1, 25, 0, "нормальный", GENIUS)
+
+
+def game_input(name):
+    return uniform_answers(cp(name), 25, b"2")
+
+
+@unittest.skipUnless(_can_trace(), "strace is not installed or may not trace here")
+class InterruptedSaves(GameTest):
+    """Runs the game under strace; a save is killed, or has a call fail, at each of its steps."""
+
+    def setUp(self):
+        super().setUp()
+        self.aux = tempfile.mkdtemp(prefix="pz-e2e-aux-")
+        self.addCleanup(shutil.rmtree, self.aux, True)
+
+    def prepare(self, score, name):
+        """Puts the starting files in place; returns the path of the input file."""
+        self.db.write(self.dir.path)
+        self.dir.write(SCORE, score)
+        if os.path.lexists(self.dir.file(TEMP)):
+            os.remove(self.dir.file(TEMP))
+        path = os.path.join(self.aux, "input")
+        with open(path, "wb") as f:
+            f.write(game_input(name))
+        return path
+
+    def traced(self, stdin_path, options):
+        """Runs the game under strace with the given options; returns (rc, stdout, stderr)."""
+        out_path, err_path = os.path.join(self.aux, "out"), os.path.join(self.aux, "err")
+        env = dict(os.environ)  # a leak checker cannot work under a tracer
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+        with open(stdin_path, "rb") as stdin, open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = subprocess.run([STRACE, "-f"] + options + [BINARY], cwd=self.dir.path, stdin=stdin,
+                                  stdout=out, stderr=err, timeout=60, env=env)
+        with open(out_path, "rb") as f, open(err_path, "rb") as g:
+            return proc.returncode, f.read(), g.read()
+
+    def save_calls(self, score, name):
+        """The file calls a save makes, from one traced run: (call, ordinal among calls of
+        that name, trace line) for every call after the report's last write."""
+        stdin_path = self.prepare(score, name)
+        trace = os.path.join(self.aux, "trace")
+        rc, out, _ = self.traced(stdin_path, ["-o", trace, "-e", "trace=" + ",".join("?" + c for c in FILE_CALLS)])
+        self.assertEqual(rc, 0)
+        self.assertTrue(out.endswith(REPORT_END))
+        counts, calls = {}, []
+        with open(trace, "rb") as f:
+            for line in f:
+                m = CALL_RE.match(line.rstrip(b"\n"))
+                if m:
+                    call = m.group(1).decode()
+                    counts[call] = counts.get(call, 0) + 1
+                    calls.append((call, counts[call], m.group(2)))
+        last_report = max(i for i, (call, _, args) in enumerate(calls)
+                          if call in ("write", "writev") and args.startswith(b"1,"))
+        save = calls[last_report + 1:]
+        self.assertTrue(any(call == "flock" for call, _, _ in save), "the save takes no lock")
+        return save
+
+    def crash_at_every_step(self, old, new, name):
+        save = self.save_calls(old, name)
+        outcomes = set()
+        for call, ordinal, args in save:
+            with self.subTest(call=call, ordinal=ordinal, args=args[:80]):
+                stdin_path = self.prepare(old, name)
+                rc, out, _ = self.traced(stdin_path, ["-o", os.devnull, "-e", "trace=" + call,
+                                                      "-e", "inject=%s:signal=KILL:when=%d" % (call, ordinal)])
+                self.assertIn(rc, (-9, 137), "the game was not killed")
+                self.assertTrue(out.endswith(REPORT_END), "killed before the report was out")
+                after = self.dir.read(SCORE)
+                self.assertIn(after, (old, new), "score.dat is neither the old nor the new content")
+                outcomes.add(after)
+        return save, outcomes
+
+    def test_killed_rewrite_leaves_old_or_new(self):
+        save, outcomes = self.crash_at_every_step(REWRITE_OLD, REWRITE_NEW, "Гость")
+        self.assertEqual(outcomes, {REWRITE_OLD, REWRITE_NEW}, "the kills did not span the replacement")
+        self.assertGreaterEqual(len(save), 8)
+
+    def test_killed_append_leaves_old_or_new(self):
+        _, outcomes = self.crash_at_every_step(APPEND_OLD, APPEND_NEW, "Новый")
+        self.assertEqual(outcomes, {APPEND_OLD, APPEND_NEW}, "the kills did not span the append")
+
+    def test_rewrite_killed_before_replacing_leaves_nothing_stale(self):
+        save = self.save_calls(REWRITE_OLD, "Гость")
+        renames = [(c, n) for c, n, _ in save if c.startswith("rename")]
+        self.assertEqual(len(renames), 1, save)
+        stdin_path = self.prepare(REWRITE_OLD, "Гость")
+        call, ordinal = renames[0]
+        self.traced(stdin_path, ["-o", os.devnull, "-e", "trace=" + call,
+                                 "-e", "inject=%s:signal=KILL:when=%d" % (call, ordinal)])
+        self.assertBytes(self.dir.read(SCORE), REWRITE_OLD, "score.dat")
+        # The next rewrite, by another player, starts from score.dat, not from what was left behind.
+        result = run(self.dir.path, uniform_answers(cp("Аня"), 25))
+        self.assertEqual(result.returncode, 0)
+        self.assertBytes(self.dir.read(SCORE), b"\n".join([
+            record("Аня", 2, 37, 13, "еврей", SLACKER),   # 37 / 2 = 18
+            record("Гость", 2, 40, 10, "еврей", EDUCATED), OTHERS[1]]), "score.dat")
+        self.assertBytes(self.dir.read(TEMP), b"", TEMP)
+
+    def failed_calls(self, old, name):
+        """Calls of a save on score.dat or the temporary file that open it for writing, write,
+        flush, close a writer, or replace score.dat, up to the replacement: any of them
+        failing must leave score.dat as it was. Calls on other descriptors (the run-time's
+        own) are left alone."""
+        save = self.save_calls(old, name)
+        commit = next((i for i, (c, _, _) in enumerate(save) if c.startswith("rename")), len(save))
+        errors = {"write": "ENOSPC", "writev": "ENOSPC", "pwrite64": "ENOSPC", "fsync": "EIO", "fdatasync": "EIO",
+                  "close": "EIO", "rename": "EIO", "renameat": "EIO", "renameat2": "EIO", "openat": "EACCES",
+                  "open": "EACCES", "creat": "EACCES"}
+        files = (cp(SCORE), cp(TEMP))
+        picked, open_fds = [], {}   # descriptor -> opened for writing
+        for call, ordinal, args in save[:commit + 1]:
+            if call in ("openat", "open", "creat"):
+                opened = re.search(rb'"([^"]*)".*= (\d+)$', args)
+                if not opened or opened.group(1) not in files:
+                    continue
+                writer = re.search(rb"O_WRONLY|O_RDWR|O_CREAT", args) is not None
+                open_fds[opened.group(2)] = writer
+                if not writer:
+                    continue
+            elif call in ("write", "writev", "pwrite64", "fsync", "fdatasync", "close"):
+                fd = re.match(rb"(\d+)", args).group(1)
+                if fd not in open_fds or (call == "close" and not open_fds.pop(fd)):
+                    continue
+            elif call not in errors:
+                continue
+            picked.append((call, ordinal, errors[call], args))
+        return picked
+
+    def check_failures_keep_score_file(self, old, name):
+        picked = self.failed_calls(old, name)
+        self.assertTrue(any(c in ("write", "writev", "pwrite64") for c, _, _, _ in picked), picked)
+        self.assertTrue(any(c in ("fsync", "fdatasync") for c, _, _, _ in picked), picked)
+        self.assertTrue(any(c == "close" for c, _, _, _ in picked), picked)
+        for call, ordinal, error, args in picked:
+            with self.subTest(call=call, ordinal=ordinal, error=error, args=args[:80]):
+                stdin_path = self.prepare(old, name)
+                rc, out, err = self.traced(stdin_path, ["-o", os.devnull, "-e", "trace=" + call,
+                                                        "-e", "inject=%s:error=%s:when=%d" % (call, error, ordinal)])
+                self.assertEqual(rc, 0)
+                self.assertTrue(out.endswith(REPORT_END))
+                self.assertBytes(self.dir.read(SCORE), old, "score.dat")
+                self.assertTrue(err.startswith(SAVE_FAILURE_PREFIX), err)
+                self.assertEqual(err.count(b"\n"), 1, err)
+                self.assertTrue(err.endswith(b"\n"), err)
+
+    def test_failed_rewrite_keeps_score_file(self):
+        self.check_failures_keep_score_file(REWRITE_OLD, "Гость")
+
+    def test_failed_append_keeps_score_file(self):
+        self.check_failures_keep_score_file(APPEND_OLD, "Новый")
+
+
+class SaveFailures(GameTest):
+
+    def test_temporary_file_cannot_be_created(self):
+        self.setup_files(score=REWRITE_OLD)
+        os.mkdir(self.dir.file(TEMP))
+        result = run(self.dir.path, game_input("Гость"))
+        self.assertEqual(result.returncode, 0)
+        self.assertTrue(result.stdout.endswith(report(cp("Гость"), 25, EDUCATED, "нормальный")))
+        self.assertBytes(self.dir.read(SCORE), REWRITE_OLD, "score.dat")
+        self.assertTrue(result.stderr.startswith(SAVE_FAILURE_PREFIX), result.stderr)
+        self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
+
+
+class ConcurrentSaves(GameTest):
+
+    def test_many_games_saving_at_once_lose_no_record(self):
+        self.setup_files()
+        returning = ["Старый%02d" % i for i in range(20)]
+        new = ["Новый%02d" % i for i in range(60)]
+        self.dir.write(SCORE, b"\n" + b"\n".join(record(n, 3, 60, 15, "еврей", EDUCATED) for n in returning))
+        # Every game answers all right and 4 in test 2.
+        games = []
+        try:
+            for name in returning + new:
+                games.append(subprocess.Popen([BINARY], cwd=self.dir.path, stdin=subprocess.PIPE,
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
+            # Started first, fed afterwards, so that the saves fall close together.
+            for name, game in zip(returning + new, games):
+                game.stdin.write(uniform_answers(cp(name), 25, b"4"))
+                game.stdin.close()
+            for game in games:
+                self.assertEqual(game.wait(timeout=120), 0)
+                self.assertEqual(game.stderr.read(), b"")
+        finally:
+            for game in games:
+                if game.poll() is None:
+                    game.kill()
+                    game.wait()
+                game.stderr.close()
+        expected = sorted([record(n, 4, 85, 15, "экстримал", EDUCATED) for n in returning]   # 85 / 4 = 21
+                          + [record(n, 1, 25, 0, "экстримал", GENIUS) for n in new])
+        content = self.dir.read(SCORE)
+        lines = content[1:].split(b"\n") if content.startswith(b"\n") else content.split(b"\n")
+        self.assertEqual(sorted(lines), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
