@@ -36,7 +36,8 @@ void noteSignal(int signal) { caughtSignal = signal; }
 // Safe to call twice; the flag makes the second call do nothing.
 void leaveRawMode() {
     if (!rawMode.active) return;
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &rawMode.saved);
+    // TCSADRAIN, not TCSAFLUSH: answers typed right after the key are the player's.
+    tcsetattr(STDIN_FILENO, TCSADRAIN, &rawMode.saved);
     rawMode.active = false;
 }
 
@@ -77,15 +78,15 @@ bool isStopSignal(int signal) { return signal == SIGTSTP || signal == SIGTTIN ||
 // One attempt at the key read. Returns true when the wait is over (a key, the end
 // of input or an error), false when a stop signal asks to try again after resuming.
 bool readKeyOnce() {
-    if (!enterRawMode()) return true;
-    guardSignals();
-    unsigned char key = 0;
-    ssize_t got;
-    do {
-        got = read(STDIN_FILENO, &key, 1);
-    } while (got < 0 && errno == EINTR && caughtSignal == 0);
+    guardSignals();  // before raw mode, so no signal can find the terminal raw and unguarded
+    if (enterRawMode()) {
+        unsigned char key = 0;
+        while (caughtSignal == 0) {
+            if (read(STDIN_FILENO, &key, 1) >= 0 || errno != EINTR) break;
+        }
+        leaveRawMode();
+    }
     int signal = caughtSignal;
-    leaveRawMode();
     unguardSignals();
     if (signal == 0) return true;
     raise(signal);  // with the old handler back: ends or stops the process as it would have
