@@ -1,0 +1,170 @@
+"""How the launcher chooses between luit and running the game directly, and how it
+keeps the play folder. The game here is a stand-in that prints "Привет" in
+Windows-1251, so what reaches the terminal shows which way it went."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import unittest
+
+from termkit import (LAUNCHER, PtyGame, cp, fresh_home, luit_missing_reason, main, make_cp1251_locale,
+                     make_temp_folder, utf8_locale_env)
+
+HELLO = "Привет"
+FAKE_GAME = """#!/bin/sh
+printf '\\317\\360\\350\\342\\345\\362\\n'
+pwd > "$FAKE_GAME_LOG"
+exit 7
+"""
+
+
+class Launcher(unittest.TestCase):
+    def setUp(self):
+        self.folder = make_temp_folder(self)
+        self.game = pathlib.Path(self.folder, "game")
+        self.game.write_text(FAKE_GAME)
+        self.game.chmod(0o755)
+        self.database = pathlib.Path(self.folder, "shipped.db")
+        self.database.write_bytes(b"shipped database\n")
+        self.env = {**fresh_home(self.folder), "PROZOROMETR_GAME": str(self.game),
+                    "PROZOROMETR_DB": str(self.database), "FAKE_GAME_LOG": os.path.join(self.folder, "ran-in")}
+        self.play = pathlib.Path(self.env["XDG_DATA_HOME"], "prozorometr")
+
+    def launch(self, *options, **env):
+        """Runs the launcher on a terminal; returns its exit status and all it printed."""
+        run = PtyGame([str(LAUNCHER), *options], self.folder, env={**self.env, **env})
+        try:
+            return run.finish(), run.output
+        finally:
+            run.close()
+
+    def assert_direct(self, output, message=None):
+        self.assertIn(cp(HELLO), output)
+        self.assertNotIn(HELLO.encode(), output)
+        lines = [line for line in output.split(b"\r\n") if line.startswith(b"prozorometr-play:")]
+        if message is None:
+            self.assertEqual(lines, [])
+        else:
+            self.assertEqual(len(lines), 1, output)
+            self.assertIn(message.encode(), lines[0])
+
+    def assert_luit(self, output):
+        self.assertIn(HELLO.encode(), output)
+        self.assertNotIn(b"prozorometr-play:", output)
+
+
+class Choosing(Launcher):
+    def test_windows_1251_terminal_and_forced_direct_get_the_bytes_unchanged(self):
+        cases = [("--direct", {}), ("", {"PROZOROMETR_LUIT": "no"}), ("--direct", {"PROZOROMETR_LUIT": "yes"})]
+        locale = make_cp1251_locale(self.folder)
+        if locale:
+            cases.append(("", locale))
+        for option, env in cases:
+            with self.subTest(option=option, env=env):
+                status, output = self.launch(*filter(None, [option]), **{**utf8_locale_env(), **env})
+                self.assertEqual(status, 7, "the game's exit status passes through")
+                self.assert_direct(output)
+
+    def test_utf8_terminal_gets_the_game_under_luit(self):
+        reason = luit_missing_reason()
+        if reason:
+            self.skipTest(reason)
+        for option, env in [("", {}), ("--luit", {"PROZOROMETR_LUIT": "no"}), ("", {"PROZOROMETR_LUIT": "yes"})]:
+            with self.subTest(option=option, env=env):
+                status, output = self.launch(*filter(None, [option]), **{**utf8_locale_env(), **env})
+                self.assert_luit(output)
+
+    def test_luit_that_does_not_convert_is_not_trusted(self):
+        if shutil.which("luit") is None:
+            self.skipTest("luit is not installed")
+        # Without its encoding tables luit knows CP1251 by name only and strips the eighth bit.
+        status, output = self.launch(**utf8_locale_env(), FONT_ENCODINGS_DIRECTORY="/nonexistent/encodings.dir")
+        self.assertEqual(status, 7)
+        self.assert_direct(output, "luit does not convert Windows-1251 here (apt-get install xfonts-encodings)")
+
+    def test_missing_luit_says_how_to_get_it(self):
+        status, output = self.launch(**utf8_locale_env(), PATH=self.path_without_luit())
+        self.assertEqual(status, 7)
+        self.assert_direct(output, "apt-get install x11-utils xfonts-encodings")
+
+    def test_locale_without_cyrillic_runs_directly(self):
+        status, output = self.launch(LC_ALL="C", LANG="C")
+        self.assertEqual(status, 7)
+        self.assert_direct(output, "has no Russian letters")
+
+    def test_no_terminal_runs_directly_without_a_word(self):
+        run = subprocess.run([str(LAUNCHER)], stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
+                             env={**self.env, **utf8_locale_env()})
+        self.assertEqual(run.returncode, 7)
+        self.assertEqual(run.stdout, cp(HELLO) + b"\n")
+        self.assertEqual(run.stderr, b"")
+
+    def test_wrong_options(self):
+        for options, env in [(["--fast"], {}), ([], {"PROZOROMETR_LUIT": "maybe"})]:
+            with self.subTest(options=options, env=env):
+                run = subprocess.run([str(LAUNCHER), *options], capture_output=True, timeout=30,
+                                     env={**self.env, **env})
+                self.assertEqual(run.returncode, 2)
+                self.assertEqual(run.stdout, b"")
+                self.assertFalse(os.path.exists(self.env["FAKE_GAME_LOG"]), "the game must not start")
+        run = subprocess.run([str(LAUNCHER), "--help"], capture_output=True, timeout=30, env=self.env)
+        self.assertEqual(run.returncode, 0)
+        self.assertIn(b"--direct", run.stdout)
+
+    def path_without_luit(self):
+        """PATH with every folder that holds luit replaced by a copy of it without luit."""
+        folders = []
+        for number, folder in enumerate(self.env["PATH"].split(os.pathsep)):
+            if not os.path.exists(os.path.join(folder, "luit")):
+                folders.append(folder)
+                continue
+            mirror = pathlib.Path(self.folder, f"bin{number}")
+            mirror.mkdir()
+            for entry in os.listdir(folder):
+                if entry != "luit":
+                    (mirror / entry).symlink_to(os.path.join(folder, entry))
+            folders.append(str(mirror))
+        return os.pathsep.join(folders)
+
+
+class PlayFolder(Launcher):
+    def run_direct(self):
+        run = subprocess.run([str(LAUNCHER)], stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
+                             env=self.env)
+        self.assertEqual(run.returncode, 7, run.stderr)
+
+    def test_fresh_folder_gets_the_database_and_an_empty_score_file(self):
+        self.database.chmod(0o444)
+        self.run_direct()
+        self.assertEqual(pathlib.Path(self.env["FAKE_GAME_LOG"]).read_text().strip(), str(self.play))
+        self.assertEqual((self.play / "pz2004.db").read_bytes(), b"shipped database\n")
+        self.assertTrue(os.access(self.play / "pz2004.db", os.W_OK), "the game opens it for writing")
+        self.assertEqual((self.play / "score.dat").read_bytes(), b"")
+
+    def test_existing_files_are_never_overwritten(self):
+        self.play.mkdir(parents=True)
+        (self.play / "pz2004.db").write_bytes(b"my own questions\n")
+        (self.play / "score.dat").write_bytes(b"Ivan 1 20 5 x y")
+        self.run_direct()
+        self.assertEqual((self.play / "pz2004.db").read_bytes(), b"my own questions\n")
+        self.assertEqual((self.play / "score.dat").read_bytes(), b"Ivan 1 20 5 x y")
+
+    def test_play_folder_can_be_chosen(self):
+        chosen = pathlib.Path(self.folder, "elsewhere")
+        self.env["PROZOROMETR_DIR"] = str(chosen)
+        self.run_direct()
+        self.assertTrue((chosen / "score.dat").exists())
+        self.assertFalse(self.play.exists())
+
+    def test_missing_database_is_reported_before_anything_is_made(self):
+        self.database.unlink()
+        run = subprocess.run([str(LAUNCHER)], stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
+                             env=self.env)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn(b"question database is missing", run.stderr)
+        self.assertFalse(self.play.exists())
+
+
+if __name__ == "__main__":
+    main()
