@@ -63,7 +63,7 @@ void copyOtherRecords(std::istream& in, std::ostream& out, const char* typedName
         out << '\n';
         in.clear();
         in.seekg(start);
-        copyTokens(in, out, 6);
+        copyTokens(in, out, kScoreFields);
     }
 }
 

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int kFieldCount = 6;
 constexpr int kNumberSize = 16;  // "-2147483648" and room to spot longer ones
 
 bool isBlank(int byte) {
@@ -83,7 +82,7 @@ bool skipWhitespace(std::istream& in) {
 
 RecordRead readScoreRecord(std::istream& in, PlayerProfile& profile) {
     bool whole = true;
-    for (int field = 0; field < kFieldCount; ++field) {
+    for (int field = 0; field < kScoreFields; ++field) {
         bool fits = false;
         if (readField(in, profile, field, fits) < 0) return field == 0 ? RecordRead::None : RecordRead::CutShort;
         whole = whole && fits;

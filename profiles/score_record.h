@@ -8,6 +8,9 @@
 
 #include "app/run_state.h"
 
+// Fields of one record: name, attempts, right, wrong, character and intellect labels.
+inline constexpr int kScoreFields = 6;
+
 enum class RecordRead {
     Whole,    // six fields that fit the profile
     Damaged,  // six tokens that do not (not a 32-bit integer, a word too long)
