@@ -7,42 +7,19 @@
 
 namespace {
 
-constexpr int kNumberSize = 16;  // "-2147483648" and room to spot longer ones
-
-bool isBlank(int byte) {
-    return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r';
-}
-
 // Reads one whitespace-free token, keeping at most size - 1 bytes. Returns the
 // token's full length, or -1 when the stream holds no further token.
 long readToken(std::istream& in, char* text, int size) {
     if (!skipWhitespace(in)) return -1;
     std::streambuf* source = in.rdbuf();
     long length = 0;
-    for (int byte = source->sgetc(); byte != std::char_traits<char>::eof() && !isBlank(byte);
+    for (int byte = source->sgetc(); byte != std::char_traits<char>::eof() && !isScoreWhitespace(byte);
          byte = source->snextc()) {
         if (length < size - 1) text[length] = static_cast<char>(byte);
         ++length;
     }
     text[length < size - 1 ? length : size - 1] = '\0';
     return length;
-}
-
-// Parses an optional sign and decimal digits that fit 32 bits, as formatted
-// extraction of an int accepts them. Returns false for anything else.
-bool parseNumber(const char* text, std::int32_t& value) {
-    const char* digit = text + ((text[0] == '-' || text[0] == '+') ? 1 : 0);
-    if (*digit == '\0') return false;
-    std::int64_t magnitude = 0;
-    for (; *digit != '\0'; ++digit) {
-        if (*digit < '0' || *digit > '9') return false;
-        magnitude = magnitude * 10 + (*digit - '0');
-        if (magnitude > INT64_C(2147483648)) return false;
-    }
-    std::int64_t signedValue = text[0] == '-' ? -magnitude : magnitude;
-    if (signedValue > INT32_MAX) return false;
-    value = static_cast<std::int32_t>(signedValue);
-    return true;
 }
 
 // Each field reader returns the token's length (-1 at the end of the stream)
@@ -54,9 +31,9 @@ long readWordField(std::istream& in, char* field, int size, bool& fits) {
 }
 
 long readNumberField(std::istream& in, std::int32_t& value, bool& fits) {
-    char number[kNumberSize];
-    long length = readToken(in, number, kNumberSize);
-    fits = length >= 0 && length < kNumberSize && parseNumber(number, value);
+    char number[kMaxNumberLength + 1];
+    long length = readToken(in, number, kMaxNumberLength + 1);
+    fits = length >= 0 && parseScoreNumber(number, length, value);
     return length;
 }
 
@@ -73,10 +50,30 @@ long readField(std::istream& in, PlayerProfile& profile, int field, bool& fits) 
 
 }  // namespace
 
+bool isScoreWhitespace(int byte) {
+    return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r';
+}
+
+bool parseScoreNumber(const char* text, long length, std::int32_t& value) {
+    if (length > kMaxNumberLength) return false;
+    bool negative = length > 0 && text[0] == '-';
+    long at = length > 0 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (at == length) return false;
+    std::int64_t magnitude = 0;
+    for (; at < length; ++at) {
+        if (text[at] < '0' || text[at] > '9') return false;
+        magnitude = magnitude * 10 + (text[at] - '0');
+    }
+    std::int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT32_MAX || signedValue < INT32_MIN) return false;
+    value = static_cast<std::int32_t>(signedValue);
+    return true;
+}
+
 bool skipWhitespace(std::istream& in) {
     std::streambuf* source = in.rdbuf();
     int byte = source->sgetc();
-    while (byte != std::char_traits<char>::eof() && isBlank(byte)) byte = source->snextc();
+    while (byte != std::char_traits<char>::eof() && isScoreWhitespace(byte)) byte = source->snextc();
     return byte != std::char_traits<char>::eof();
 }
 
@@ -99,7 +96,7 @@ void copyTokens(std::istream& in, std::ostream& out, int count) {
     std::streambuf* source = in.rdbuf();
     for (int token = 0; token < count && skipWhitespace(in); ++token) {
         if (token > 0) out.put(' ');
-        for (int byte = source->sgetc(); byte != std::char_traits<char>::eof() && !isBlank(byte);
+        for (int byte = source->sgetc(); byte != std::char_traits<char>::eof() && !isScoreWhitespace(byte);
              byte = source->snextc()) {
             out.put(static_cast<char>(byte));
         }
@@ -118,7 +115,7 @@ bool isStorableName(const char* name) {
     std::size_t length = std::strlen(name);
     if (length == 0 || length >= static_cast<std::size_t>(kNameSize)) return false;
     for (std::size_t at = 0; at < length; ++at) {
-        if (isBlank(static_cast<unsigned char>(name[at]))) return false;
+        if (isScoreWhitespace(static_cast<unsigned char>(name[at]))) return false;
     }
     return true;
 }

@@ -3,6 +3,7 @@
 // whitespace separates fields; the writer uses single blanks.
 #pragma once
 
+#include <cstdint>
 #include <istream>
 #include <ostream>
 
@@ -10,6 +11,17 @@
 
 // Fields of one record: name, attempts, right, wrong, character and intellect labels.
 inline constexpr int kScoreFields = 6;
+// Longest number field read: "-2147483648" and room to spot longer ones.
+inline constexpr int kMaxNumberLength = 15;
+
+// True for the bytes that separate fields: blank, tab, line feed, vertical tab,
+// form feed and carriage return.
+bool isScoreWhitespace(int byte);
+
+// Parses a number field of length bytes: an optional sign and decimal digits that
+// fit 32 bits, as formatted extraction of an int takes them. Returns false for
+// anything else, a field longer than kMaxNumberLength included.
+bool parseScoreNumber(const char* text, long length, std::int32_t& value);
 
 enum class RecordRead {
     Whole,    // six fields that fit the profile

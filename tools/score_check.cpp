@@ -1,7 +1,6 @@
 // Checking a score file: every record as the game's reader takes it, the fields
 // that do not fit, names stored twice, and whitespace the game would not write.
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -16,8 +15,6 @@
 
 namespace {
 
-constexpr int kFieldCount = 6;
-constexpr std::size_t kNumberTokenLimit = 16;  // the game reads no longer number
 
 struct Token {
     std::size_t start;
@@ -35,10 +32,6 @@ struct ScoreScan {
     int cutShort = 0;
 };
 
-bool isBlank(char byte) {
-    return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r';
-}
-
 long lineAt(const std::string& bytes, std::size_t offset) {
     return 1 + static_cast<long>(std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
 }
@@ -46,12 +39,12 @@ long lineAt(const std::string& bytes, std::size_t offset) {
 std::vector<Token> tokensBetween(const std::string& bytes, std::size_t start, std::size_t end) {
     std::vector<Token> tokens;
     for (std::size_t at = start; at < end;) {
-        if (isBlank(bytes[at])) {
+        if (isScoreWhitespace(static_cast<unsigned char>(bytes[at]))) {
             ++at;
             continue;
         }
         std::size_t tokenEnd = at;
-        while (tokenEnd < end && !isBlank(bytes[tokenEnd])) ++tokenEnd;
+        while (tokenEnd < end && !isScoreWhitespace(static_cast<unsigned char>(bytes[tokenEnd]))) ++tokenEnd;
         tokens.push_back({at, tokenEnd});
         at = tokenEnd;
     }
@@ -62,30 +55,21 @@ std::vector<Token> tokensBetween(const std::string& bytes, std::size_t start, st
 // text files end lines that way.
 bool isLineBreak(const std::string& gap) { return gap == "\n" || gap == "\r\n"; }
 
-// An integer as the game's reader takes it: optional sign, decimal digits, 32 bits.
-bool readsAsNumber(const std::string& token) {
-    if (token.size() >= kNumberTokenLimit) return false;
-    const char* first = token.data() + (token[0] == '+' ? 1 : 0);
-    if (*first == '-' && first != token.data()) return false;
-    std::int32_t value = 0;
-    auto [end, error] = std::from_chars(first, token.data() + token.size(), value);
-    return error == std::errc() && end == token.data() + token.size();
-}
-
 // Says which fields of a record that the game refused do not fit.
 std::string damageOf(const ScoreScan& scan, const std::vector<Token>& tokens) {
-    static const char* const names[kFieldCount] = {"name",        "attempts",        "right total",
+    static const char* const names[kScoreFields] = {"name",        "attempts",        "right total",
                                                    "wrong total", "character label", "intellect label"};
-    static const int wordLimits[kFieldCount] = {kNameSize - 1,          0, 0, 0, kCharacterLabelSize - 1,
+    static const int wordLimits[kScoreFields] = {kNameSize - 1,          0, 0, 0, kCharacterLabelSize - 1,
                                                 kIntellectLabelSize - 1};
     std::string damage;
-    for (int field = 0; field < kFieldCount; ++field) {
+    for (int field = 0; field < kScoreFields; ++field) {
         std::string token = scan.bytes.substr(tokens[field].start, tokens[field].end - tokens[field].start);
         std::string fault;
+        std::int32_t number = 0;
         if (wordLimits[field] > 0 && token.size() > static_cast<std::size_t>(wordLimits[field])) {
             fault =
                 " is " + std::to_string(token.size()) + " bytes, the field holds " + std::to_string(wordLimits[field]);
-        } else if (wordLimits[field] == 0 && !readsAsNumber(token)) {
+        } else if (wordLimits[field] == 0 && !parseScoreNumber(token.data(), static_cast<long>(token.size()), number)) {
             fault = " is not a 32-bit integer";
         }
         if (fault.empty()) continue;
@@ -202,7 +186,7 @@ void checkRecordAt(ScoreScan& scan, std::size_t gapStart, std::size_t start, std
     } else {
         ++scan.cutShort;
         diagnose(scan.report, line, Severity::Error, "cut short",
-                 "record is cut short: " + std::to_string(tokens.size()) + " of " + std::to_string(kFieldCount) +
+                 "record is cut short: " + std::to_string(tokens.size()) + " of " + std::to_string(kScoreFields) +
                      " fields before the end of the file; the game cannot read it");
     }
 }
