@@ -16,13 +16,13 @@ void endLine() { std::cout << std::endl; }
 
 void flushOutput() { std::cout.flush(); }
 
-bool readNameLine(char (&name)[kNameSize]) {
+int readNameLine(char (&name)[kNameSize]) {
     flushOutput();
     int length = 0;
     int byte = std::getchar();
     if (byte == EOF) {
         name[0] = '\0';
-        return false;
+        return -1;
     }
     bool lastWasReturn = false;
     long rawLength = 0;
@@ -33,7 +33,7 @@ bool readNameLine(char (&name)[kNameSize]) {
     }
     if (lastWasReturn && rawLength <= kNameSize - 1) --length;
     name[length] = '\0';
-    return true;
+    return length;
 }
 
 void skipInputChar() {

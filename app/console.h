@@ -14,9 +14,10 @@ void endLine();  // a line feed, then a flush
 void flushOutput();
 
 // Reads one line into name, keeping at most 23 bytes (the rest of the line is
-// discarded, a carriage return before the line feed dropped). Returns false when
+// discarded, a carriage return before the line feed dropped). Returns the number
+// of bytes kept (a NUL byte among them would end the C string early), or -1 when
 // standard input had ended before the line began.
-bool readNameLine(char (&name)[kNameSize]);
+int readNameLine(char (&name)[kNameSize]);
 
 // One byte of buffered standard input thrown away.
 void skipInputChar();

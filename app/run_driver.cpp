@@ -10,6 +10,7 @@
 #include "app/run_state.h"
 #include "app/test_play.h"
 #include "app/verdict.h"
+#include "platform/platform.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 #include "questions/question_db.h"
@@ -40,12 +41,25 @@ void printBanner() {
     printText(namePrompt());
 }
 
+// Why a typed name of length bytes cannot be kept, or nullptr when it can. A NUL
+// byte would cut the name short, and other control bytes are no part of a name.
+const char* refusalOf(const char* name, int length) {
+    if (length == 0 || std::strpbrk(name, " \t\n\v\f\r") != nullptr) {
+        return "Имя должно быть одним словом, без пробелов.\n"_cp;
+    }
+    if (std::strlen(name) != static_cast<std::size_t>(length) || hasControlByte(name)) {
+        return "В имени не должно быть управляющих символов.\n"_cp;
+    }
+    return nullptr;
+}
+
 // Reads the name until it is one word the score file can keep. When input ends
 // first, the name stays empty and the run goes on without storing anything.
 void readPlayerName(char (&typedName)[kNameSize]) {
-    while (readNameLine(typedName)) {
-        if (isStorableName(typedName)) return;
-        printText("Имя должно быть одним словом, без пробелов.\n"_cp);
+    for (int length = readNameLine(typedName); length >= 0; length = readNameLine(typedName)) {
+        const char* refusal = refusalOf(typedName, length);
+        if (refusal == nullptr) return;
+        printText(refusal);
         printText(namePrompt());
     }
     typedName[0] = '\0';
@@ -77,12 +91,14 @@ void printProfileSummary() {
 }
 
 int runProgram() {
+    platform::prepareStandardStreams();
     countDatabase();
     std::memset(runState.askedIntellect, 0, sizeof runState.askedIntellect);
     printBanner();
     char typedName[kNameSize];
     readPlayerName(typedName);
-    if (!loadProfile(typedName)) abortRun(kScoreFailure);
+    Lookup lookup = loadProfile(typedName);
+    if (lookup == Lookup::Failed) abortRun(kScoreFailure);
     printProfileSummary();
     std::int32_t rightCount = runIntellectTest();
     if (rightCount == kTestAborted) abortRun(kDatabaseFailure);
@@ -91,7 +107,7 @@ int runProgram() {
     chooseCharacter();
     printReport(rightCount);
     flushOutput();
-    saveProfile(typedName);
+    bool saved = saveProfile(typedName, lookup == Lookup::Found);
     waitForKey();
-    return 0;
+    return saved ? 0 : 1;
 }

@@ -1,13 +1,21 @@
 // What differs between operating systems, behind one set of declarations: the
-// raw key read of the pauses, the lock that serialises score-file writers, and the
-// durable, atomic replacement of a file. One source per system implements it.
+// standard streams at start-up, the raw key read of the pauses, careful opening of
+// files in a folder that others may write, the writers' lock, and the durable,
+// atomic replacement of a file. One source per system implements it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
 
-// True when standard input is an interactive terminal.
+// Called once, first thing: makes descriptors 0, 1 and 2 exist (on the null
+// device where they were closed), so that no file the game opens can take their
+// place, and puts standard output in binary mode, so that its bytes reach the
+// console unchanged. Standard input keeps its mode.
+void prepareStandardStreams();
+
+// True when standard input is an interactive terminal (a console on Windows).
 bool stdinIsTerminal();
 
 // Reads one key from the terminal without echo and without Enter, leaving the
@@ -15,26 +23,85 @@ bool stdinIsTerminal();
 // terminal. The terminal's mode is restored on every way out, signals included.
 void readRawKey();
 
-// Takes an exclusive lock on the file at path, waiting for it; the file must
-// exist and is never renamed. Returns a handle, or -1 when it cannot be locked.
-int lockFile(const char* path);
-void unlockFile(int handle);
+// An open file; kNoFile when an open failed.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
 
-// Forces the file's content to disk. Returns false when that fails.
-bool syncFile(const char* path);
+// Whether an open for reading may follow a symbolic link standing at the name.
+enum class Links { Follow, Refuse };
 
-// Puts the file at from in the place of the file at to in one atomic step, with
-// the old file's permissions, and makes the change durable. Returns false on
-// failure, in which case the file at to is untouched.
+// Opens an existing file for reading, never blocking (a FIFO cannot hang the
+// game). Returns kNoFile, with lastErrorText() saying why, when the name is
+// missing or unreadable, or names anything but a regular file: a directory, FIFO
+// or device, or a symbolic link when links is Refuse.
+FileHandle openForReading(const char* path, Links links);
+
+// Opens the regular file with exactly one link at path for reading, and for
+// writing at its end, creating it when the name is free; never through a
+// symbolic link and never blocking. Returns kNoFile otherwise.
+FileHandle openForAppend(const char* path);
+
+// Creates path as a new, empty regular file open for writing. Fails when
+// anything at all stands under the name, so nothing planted there is ever
+// written through. Returns kNoFile on failure.
+FileHandle createExclusive(const char* path);
+
+// True when anything at all stands under the name path, a dangling link too.
+bool nameExists(const char* path);
+
+// True when the existing file at path may be written by this process.
+bool isWritable(const char* path);
+
+// Reads up to size bytes. Returns the count read, 0 at the end, -1 on failure.
+long readBytes(FileHandle file, void* buffer, std::size_t size);
+
+// Writes all size bytes. Returns false on failure.
+bool writeBytes(FileHandle file, const void* bytes, std::size_t size);
+
+// Size of the open file in bytes, or -1 on failure.
+std::int64_t sizeOf(FileHandle file);
+
+// Cuts the open file to size bytes. Returns false on failure.
+bool truncateTo(FileHandle file, std::int64_t size);
+
+// Forces the open file's content to disk. Returns false on failure.
+bool syncToDisk(FileHandle file);
+
+// Gives file the permission bits that model has, where the system has them.
+// Returns false on failure.
+bool copyPermissions(FileHandle file, FileHandle model);
+
+// Closes the file; kNoFile is ignored. Returns false when the close failed.
+bool closeFile(FileHandle file);
+
+// What makes an open file the same unchanged file at a later open.
+struct FileIdentity {
+    std::uint64_t device;
+    std::uint64_t node;
+    std::int64_t size;
+    std::int64_t modified;  // in the system's finest unit
+};
+bool operator==(const FileIdentity& a, const FileIdentity& b);
+
+// Fills identity for the open file. Returns false on failure.
+bool identifyFile(FileHandle file, FileIdentity& identity);
+
+// Removes the name path from its folder without opening or touching what it
+// names (a link, a FIFO, someone else's file). Returns true when the name is
+// gone or never existed, false when it stays (a directory, no permission).
+bool removeName(const char* path);
+
+// Puts the file at from in the place of the file at to in one atomic step and
+// makes the change durable. Returns false on failure, leaving to untouched.
 bool replaceFile(const char* from, const char* to);
 
-// Size of the file in bytes, or -1 when it does not exist or cannot be examined.
-std::int64_t fileSize(const char* path);
+// Takes an exclusive lock that serialises the writers of one folder, waiting for
+// it. path names an existing regular file that is never renamed; the lock keeps
+// nobody from reading it. Returns kNoFile when it cannot be locked.
+FileHandle lockFile(const char* path);
+void unlockFile(FileHandle lock);
 
-// Cuts the file back to size bytes. Returns false on failure.
-bool truncateFile(const char* path, std::int64_t size);
-
-// The system's text for the last failed call, for one-line error reports.
+// The reason for the last failure of a call above, for one-line error reports.
 const char* lastErrorText();
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // POSIX side of the platform layer: termios raw mode around the single key read,
-// flock for the writers' lock, fsync and rename for durable atomic replacement.
+// careful opens (no links followed, no blocking, regular files only), flock for the
+// writers' lock, fsync and rename for durable atomic replacement.
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -103,30 +104,143 @@ void readRawKey() {
     }
 }
 
-int lockFile(const char* path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            close(fd);
-            return -1;
-        }
-    }
+namespace {
+
+// Why the last call failed: the system's text, or one of ours.
+const char* failureText = "";
+
+bool fail(const char* reason) {
+    failureText = reason;
+    return false;
+}
+
+bool failWithErrno() { return fail(std::strerror(errno)); }
+
+// Every open of a game file goes through here: never blocking (a FIFO cannot
+// hang the game), retried when a signal interrupts it, closed on exec.
+int openRetrying(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) failWithErrno();
     return fd;
 }
 
-void unlockFile(int handle) {
-    if (handle < 0) return;
-    flock(handle, LOCK_UN);
-    close(handle);
+// Keeps fd when it is a regular file (with one link, when asked); otherwise
+// closes it and returns -1. Non-blocking mode is only wanted for the open.
+int keepRegular(int fd, bool singleLink) {
+    if (fd < 0) return -1;
+    struct stat info;
+    const char* wrong = nullptr;
+    if (fstat(fd, &info) != 0) {
+        wrong = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        wrong = "not a regular file";
+    } else if (singleLink && info.st_nlink != 1) {
+        wrong = "it has other hard links";
+    }
+    if (wrong == nullptr && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) return fd;
+    fail(wrong != nullptr ? wrong : std::strerror(errno));
+    close(fd);
+    return -1;
 }
 
-bool syncFile(const char* path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool synced = fsync(fd) == 0;
-    return close(fd) == 0 && synced;
+int toDescriptor(FileHandle file) { return static_cast<int>(file); }
+
+}  // namespace
+
+void prepareStandardStreams() {
+    // Descriptors left closed by whoever started us would be taken by the next
+    // file opened, and a message meant for stderr would land in that file.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // takes the lowest free slot: this one
+    }
 }
+
+FileHandle openForReading(const char* path, Links links) {
+    int flags = O_RDONLY | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    int fd = openRetrying(path, flags);
+    if (fd < 0 && errno == ELOOP && links == Links::Refuse) fail("a symbolic link");
+    return keepRegular(fd, false);
+}
+
+FileHandle openForAppend(const char* path) {
+    return keepRegular(openRetrying(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, 0666), true);
+}
+
+FileHandle createExclusive(const char* path) {
+    return keepRegular(openRetrying(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666), true);
+}
+
+bool nameExists(const char* path) {
+    struct stat info;
+    return lstat(path, &info) == 0 || errno != ENOENT;
+}
+
+bool isWritable(const char* path) { return access(path, W_OK) == 0 || failWithErrno(); }
+
+long readBytes(FileHandle file, void* buffer, std::size_t size) {
+    ssize_t count;
+    do {
+        count = read(toDescriptor(file), buffer, size);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) failWithErrno();
+    return static_cast<long>(count);
+}
+
+bool writeBytes(FileHandle file, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        ssize_t count = write(toDescriptor(file), next, size);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return count < 0 ? failWithErrno() : fail("nothing written");
+        next += count;
+        size -= static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+std::int64_t sizeOf(FileHandle file) {
+    struct stat info;
+    if (fstat(toDescriptor(file), &info) == 0) return static_cast<std::int64_t>(info.st_size);
+    failWithErrno();
+    return -1;
+}
+
+bool truncateTo(FileHandle file, std::int64_t size) {
+    return ftruncate(toDescriptor(file), static_cast<off_t>(size)) == 0 || failWithErrno();
+}
+
+bool syncToDisk(FileHandle file) { return fsync(toDescriptor(file)) == 0 || failWithErrno(); }
+
+bool copyPermissions(FileHandle file, FileHandle model) {
+    struct stat info;
+    if (fstat(toDescriptor(model), &info) != 0) return failWithErrno();
+    return fchmod(toDescriptor(file), info.st_mode & 07777) == 0 || failWithErrno();
+}
+
+bool closeFile(FileHandle file) {
+    if (file == kNoFile) return true;
+    return close(toDescriptor(file)) == 0 || failWithErrno();
+}
+
+bool operator==(const FileIdentity& a, const FileIdentity& b) {
+    return a.device == b.device && a.node == b.node && a.size == b.size && a.modified == b.modified;
+}
+
+bool identifyFile(FileHandle file, FileIdentity& identity) {
+    struct stat info;
+    if (fstat(toDescriptor(file), &info) != 0) return failWithErrno();
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    identity.node = static_cast<std::uint64_t>(info.st_ino);
+    identity.size = static_cast<std::int64_t>(info.st_size);
+    identity.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
+bool removeName(const char* path) { return unlink(path) == 0 || errno == ENOENT || failWithErrno(); }
 
 namespace {
 
@@ -138,33 +252,40 @@ std::string folderOf(const char* path) {
     return std::string(path, static_cast<std::size_t>(slash - path));
 }
 
-bool syncFolderOf(const char* path) {
+void syncFolderOf(const char* path) {
     int fd = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool synced = fsync(fd) == 0;
-    return close(fd) == 0 && synced;
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
 }
 
 }  // namespace
 
 bool replaceFile(const char* from, const char* to) {
-    struct stat old;
-    if (stat(to, &old) == 0) chmod(from, old.st_mode & 07777);
-    if (rename(from, to) != 0) return false;
+    if (rename(from, to) != 0) return failWithErrno();
     syncFolderOf(to);  // the new content is in place already; this only hastens it to disk
     return true;
 }
 
-std::int64_t fileSize(const char* path) {
-    struct stat info;
-    if (stat(path, &info) != 0) return -1;
-    return static_cast<std::int64_t>(info.st_size);
+FileHandle lockFile(const char* path) {
+    int fd = keepRegular(openRetrying(path, O_RDONLY), false);
+    if (fd < 0) return kNoFile;
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            failWithErrno();
+            close(fd);
+            return kNoFile;
+        }
+    }
+    return fd;
 }
 
-bool truncateFile(const char* path, std::int64_t size) {
-    return truncate(path, static_cast<off_t>(size)) == 0;
+void unlockFile(FileHandle lock) {
+    if (lock == kNoFile) return;
+    flock(toDescriptor(lock), LOCK_UN);
+    close(toDescriptor(lock));
 }
 
-const char* lastErrorText() { return std::strerror(errno); }
+const char* lastErrorText() { return failureText; }
 
 }  // namespace platform

@@ -1,10 +1,12 @@
-// Looking up the player's stored profile at the start of a run.
+// Looking up the player's stored profile at the start of a run. The score file is
+// opened without following a link and must be a regular file that the player may
+// write, as it will be replaced at the end of the game.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "app/cp1251.h"
 #include "app/run_state.h"
+#include "platform/platform.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 
@@ -19,9 +21,15 @@ void setFreshProfile(PlayerProfile& profile, const char* typedName) {
     copyField(profile.intellectLabel, kIntellectLabelSize, "неизвестно"_cp);
 }
 
+Lookup reportUnusable(platform::FileHandle file) {
+    std::fprintf(stderr, "prozorometr: cannot use %s: %s\n", kScoreFile, platform::lastErrorText());
+    platform::closeFile(file);
+    return Lookup::Failed;
+}
+
 }  // namespace
 
-bool findProfile(std::istream& in, const char* typedName, PlayerProfile& profile) {
+bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile) {
     for (;;) {
         RecordRead read = readScoreRecord(in, profile);
         if (read == RecordRead::None || read == RecordRead::CutShort) return false;
@@ -29,13 +37,15 @@ bool findProfile(std::istream& in, const char* typedName, PlayerProfile& profile
     }
 }
 
-bool loadProfile(const char* typedName) {
-    std::fstream file(kScoreFile, std::ios::in | std::ios::out);
-    if (!file.is_open()) {
-        std::fprintf(stderr, "prozorometr: cannot open %s for reading and writing\n", kScoreFile);
-        return false;
-    }
+Lookup loadProfile(const char* typedName) {
+    platform::FileHandle file = platform::openForReading(kScoreFile, platform::Links::Refuse);
+    if (file == platform::kNoFile || !platform::isWritable(kScoreFile)) return reportUnusable(file);
     PlayerProfile& profile = runState.playerProfile;
-    if (!findProfile(file, typedName, profile)) setFreshProfile(profile, typedName);
-    return true;
+    ByteReader in(file);
+    bool found = findProfile(in, typedName, profile);
+    if (in.failed()) return reportUnusable(file);
+    platform::closeFile(file);
+    if (found) return Lookup::Found;
+    setFreshProfile(profile, typedName);
+    return Lookup::Fresh;
 }

@@ -2,57 +2,92 @@
 // refused when they do not fit their field, so no field is ever overrun.
 #include "profiles/score_record.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-// Reads one whitespace-free token, keeping at most size - 1 bytes. Returns the
-// token's full length, or -1 when the stream holds no further token.
-long readToken(std::istream& in, char* text, int size) {
+// A table, because the separator test runs for every byte of the score file.
+struct ByteSet {
+    bool has[256];
+};
+
+constexpr ByteSet makeWhitespaceSet() {
+    ByteSet set{};
+    for (char byte : {' ', '\t', '\n', '\v', '\f', '\r'}) set.has[static_cast<unsigned char>(byte)] = true;
+    return set;
+}
+
+constexpr ByteSet kWhitespace = makeWhitespaceSet();
+
+bool isSeparator(char byte) { return kWhitespace.has[static_cast<unsigned char>(byte)]; }
+
+// Reads one whitespace-free token, keeping at most size - 1 bytes, and echoes it
+// (after a blank unless it is a record's first). Returns the token's full length
+// and says whether it holds a NUL byte, or returns -1 when no token is left.
+long readToken(ByteReader& in, char* text, int size, bool& hasNul, ByteWriter* echo, bool first) {
     if (!skipWhitespace(in)) return -1;
-    std::streambuf* source = in.rdbuf();
+    if (echo != nullptr && !first) echo->put(' ');
     long length = 0;
-    for (int byte = source->sgetc(); byte != std::char_traits<char>::eof() && !isScoreWhitespace(byte);
-         byte = source->snextc()) {
-        if (length < size - 1) text[length] = static_cast<char>(byte);
-        ++length;
+    hasNul = false;
+    for (std::string_view bytes = in.available(); !bytes.empty(); bytes = in.available()) {
+        std::size_t end = 0;
+        while (end < bytes.size() && !isSeparator(bytes[end])) ++end;
+        long room = size - 1 - length;
+        if (room > 0) std::memcpy(text + length, bytes.data(), end < static_cast<std::size_t>(room) ? end : room);
+        hasNul = hasNul || std::memchr(bytes.data(), '\0', end) != nullptr;
+        if (echo != nullptr) echo->write(bytes.substr(0, end));
+        length += static_cast<long>(end);
+        in.consume(end);
+        if (end < bytes.size()) break;
     }
     text[length < size - 1 ? length : size - 1] = '\0';
     return length;
 }
 
-// Each field reader returns the token's length (-1 at the end of the stream)
-// and says in fits whether the token is a valid value for its field.
-long readWordField(std::istream& in, char* field, int size, bool& fits) {
-    long length = readToken(in, field, size);
-    fits = length < size;
+struct FieldReader {
+    ByteReader& in;
+    ByteWriter* echo;
+};
+
+// Each field reader returns the token's length (-1 at the end of the file) and
+// says in fits whether the token is a valid value for its field.
+long readWordField(FieldReader& reader, char* field, int size, bool& fits, bool first = false) {
+    bool hasNul = false;
+    long length = readToken(reader.in, field, size, hasNul, reader.echo, first);
+    fits = length < size && !hasNul;
     return length;
 }
 
-long readNumberField(std::istream& in, std::int32_t& value, bool& fits) {
+long readNumberField(FieldReader& reader, std::int32_t& value, bool& fits) {
     char number[kMaxNumberLength + 1];
-    long length = readToken(in, number, kMaxNumberLength + 1);
+    bool hasNul = false;
+    long length = readToken(reader.in, number, kMaxNumberLength + 1, hasNul, reader.echo, false);
     fits = length >= 0 && parseScoreNumber(number, length, value);
     return length;
 }
 
-long readField(std::istream& in, PlayerProfile& profile, int field, bool& fits) {
+long readField(FieldReader& reader, PlayerProfile& profile, int field, bool& fits) {
     switch (field) {
-        case 0: return readWordField(in, profile.name, kNameSize, fits);
-        case 1: return readNumberField(in, profile.attempts, fits);
-        case 2: return readNumberField(in, profile.correctTotal, fits);
-        case 3: return readNumberField(in, profile.wrongTotal, fits);
-        case 4: return readWordField(in, profile.characterLabel, kCharacterLabelSize, fits);
-        default: return readWordField(in, profile.intellectLabel, kIntellectLabelSize, fits);
+        case 0: return readWordField(reader, profile.name, kNameSize, fits, true);
+        case 1: return readNumberField(reader, profile.attempts, fits);
+        case 2: return readNumberField(reader, profile.correctTotal, fits);
+        case 3: return readNumberField(reader, profile.wrongTotal, fits);
+        case 4: return readWordField(reader, profile.characterLabel, kCharacterLabelSize, fits);
+        default: return readWordField(reader, profile.intellectLabel, kIntellectLabelSize, fits);
     }
+}
+
+void writeNumber(ByteWriter& out, std::int32_t value) {
+    char digits[16];
+    auto written = std::to_chars(digits, digits + sizeof digits, value);
+    out.write(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
 }
 
 }  // namespace
 
-bool isScoreWhitespace(int byte) {
-    return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r';
-}
+bool isScoreWhitespace(int byte) { return byte >= 0 && byte < 256 && kWhitespace.has[byte]; }
 
 bool parseScoreNumber(const char* text, long length, std::int32_t& value) {
     if (length > kMaxNumberLength) return false;
@@ -70,37 +105,39 @@ bool parseScoreNumber(const char* text, long length, std::int32_t& value) {
     return true;
 }
 
-bool skipWhitespace(std::istream& in) {
-    std::streambuf* source = in.rdbuf();
-    int byte = source->sgetc();
-    while (byte != std::char_traits<char>::eof() && isScoreWhitespace(byte)) byte = source->snextc();
-    return byte != std::char_traits<char>::eof();
+bool skipWhitespace(ByteReader& in) {
+    for (std::string_view bytes = in.available(); !bytes.empty(); bytes = in.available()) {
+        std::size_t end = 0;
+        while (end < bytes.size() && isSeparator(bytes[end])) ++end;
+        in.consume(end);
+        if (end < bytes.size()) return true;
+    }
+    return false;
 }
 
-RecordRead readScoreRecord(std::istream& in, PlayerProfile& profile) {
+RecordRead readScoreRecord(ByteReader& in, PlayerProfile& profile, ByteWriter* echo) {
+    FieldReader reader{in, echo};
     bool whole = true;
     for (int field = 0; field < kScoreFields; ++field) {
         bool fits = false;
-        if (readField(in, profile, field, fits) < 0) return field == 0 ? RecordRead::None : RecordRead::CutShort;
+        if (readField(reader, profile, field, fits) < 0) return field == 0 ? RecordRead::None : RecordRead::CutShort;
         whole = whole && fits;
     }
     return whole ? RecordRead::Whole : RecordRead::Damaged;
 }
 
-void writeScoreRecord(std::ostream& out, const PlayerProfile& profile) {
-    out << profile.name << ' ' << profile.attempts << ' ' << profile.correctTotal << ' ' << profile.wrongTotal
-        << ' ' << profile.characterLabel << ' ' << profile.intellectLabel;
-}
-
-void copyTokens(std::istream& in, std::ostream& out, int count) {
-    std::streambuf* source = in.rdbuf();
-    for (int token = 0; token < count && skipWhitespace(in); ++token) {
-        if (token > 0) out.put(' ');
-        for (int byte = source->sgetc(); byte != std::char_traits<char>::eof() && !isScoreWhitespace(byte);
-             byte = source->snextc()) {
-            out.put(static_cast<char>(byte));
-        }
-    }
+void writeScoreRecord(ByteWriter& out, const PlayerProfile& profile) {
+    out.write(profile.name);
+    out.put(' ');
+    writeNumber(out, profile.attempts);
+    out.put(' ');
+    writeNumber(out, profile.correctTotal);
+    out.put(' ');
+    writeNumber(out, profile.wrongTotal);
+    out.put(' ');
+    out.write(profile.characterLabel);
+    out.put(' ');
+    out.write(profile.intellectLabel);
 }
 
 void copyField(char* field, int size, const char* text) {
@@ -111,11 +148,18 @@ void copyField(char* field, int size, const char* text) {
     field[length] = '\0';
 }
 
+bool hasControlByte(const char* name) {
+    for (const char* at = name; *at != '\0'; ++at) {
+        if (static_cast<unsigned char>(*at) < 0x20 || *at == 0x7F) return true;
+    }
+    return false;
+}
+
 bool isStorableName(const char* name) {
     std::size_t length = std::strlen(name);
     if (length == 0 || length >= static_cast<std::size_t>(kNameSize)) return false;
     for (std::size_t at = 0; at < length; ++at) {
         if (isScoreWhitespace(static_cast<unsigned char>(name[at]))) return false;
     }
-    return true;
+    return !hasControlByte(name);
 }

@@ -1,18 +1,22 @@
 // Records of the score file: six whitespace-separated fields per player (name,
 // attempts, right and wrong totals, character and intellect labels). Any run of
-// whitespace separates fields; the writer uses single blanks.
+// whitespace separates fields; the writer uses single blanks. Fields are bytes,
+// never C strings: a NUL byte in a stored field is data that no field can hold.
 #pragma once
 
 #include <cstdint>
-#include <istream>
-#include <ostream>
 
 #include "app/run_state.h"
+#include "io/byte_reader.h"
+#include "io/byte_writer.h"
 
 // Fields of one record: name, attempts, right, wrong, character and intellect labels.
 inline constexpr int kScoreFields = 6;
 // Longest number field read: "-2147483648" and room to spot longer ones.
 inline constexpr int kMaxNumberLength = 15;
+// Longest whole record in the writer's form, line break before it included.
+inline constexpr int kMaxWholeRecordLength =
+    1 + (kNameSize - 1) + 3 * kMaxNumberLength + (kCharacterLabelSize - 1) + (kIntellectLabelSize - 1) + kScoreFields;
 
 // True for the bytes that separate fields: blank, tab, line feed, vertical tab,
 // form feed and carriage return.
@@ -25,27 +29,28 @@ bool parseScoreNumber(const char* text, long length, std::int32_t& value);
 
 enum class RecordRead {
     Whole,    // six fields that fit the profile
-    Damaged,  // six tokens that do not (not a 32-bit integer, a word too long)
+    Damaged,  // six tokens that do not (not a 32-bit integer, a word too long, a NUL byte)
     CutShort, // one to five tokens, then the end of the file
     None,     // nothing but whitespace before the end of the file
 };
 
 // Reads the next six tokens into profile. Anything but Whole leaves profile's
-// fields unspecified, and such a record is never taken for a player's.
-RecordRead readScoreRecord(std::istream& in, PlayerProfile& profile);
+// fields unspecified, and such a record is never taken for a player's. With echo,
+// the tokens read are also written there as they stand, joined by single blanks.
+RecordRead readScoreRecord(ByteReader& in, PlayerProfile& profile, ByteWriter* echo = nullptr);
 
 // Writes the six fields joined by single blanks, with no line break.
-void writeScoreRecord(std::ostream& out, const PlayerProfile& profile);
+void writeScoreRecord(ByteWriter& out, const PlayerProfile& profile);
 
-// Copies the next count tokens of in to out joined by single blanks, as they
-// stand, so that a record the game cannot read is carried over unchanged.
-void copyTokens(std::istream& in, std::ostream& out, int count);
+// Skips whitespace; returns false when the end of the file follows it.
+bool skipWhitespace(ByteReader& in);
 
-// Skips whitespace; returns false when the end of the stream follows it.
-bool skipWhitespace(std::istream& in);
-
-// True for a name the score file can store: one word of 1 to 23 bytes.
+// True for a name the score file can store: one word of 1 to 23 bytes, no
+// control bytes.
 bool isStorableName(const char* name);
+
+// True when name holds a byte below 0x20 or 0x7F.
+bool hasControlByte(const char* name);
 
 // Copies text into a field of the given size, cut to fit.
 void copyField(char* field, int size, const char* text);

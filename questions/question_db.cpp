@@ -1,9 +1,13 @@
 // Reading the question database: the bounded line read, the start-up count of
-// records and the loading of one record with its answer key.
+// records and the loading of one record with its answer key. Line ends are found
+// with memchr in large blocks; only the six lines of the wanted record are copied.
 #include "questions/question_db.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -35,12 +39,27 @@ int readRecordLines(DbLineReader& reader, char (&key)[kLineSize]) {
     return readDbLine(reader, key);
 }
 
-// Opens the database for reading and writing, as the game always has.
-bool openDatabase(std::fstream& file) {
-    file.open(kDatabaseFile, std::ios::in | std::ios::out);
-    if (file.is_open()) return true;
-    std::fprintf(stderr, "prozorometr: cannot open %s for reading and writing\n", kDatabaseFile);
+// Opens the database for reading only: the game never writes it, so a read-only
+// copy plays as well. Returns kNoFile after saying why on stderr.
+platform::FileHandle openDatabase() {
+    platform::FileHandle file = platform::openForReading(kDatabaseFile, platform::Links::Follow);
+    if (file == platform::kNoFile) {
+        std::fprintf(stderr, "prozorometr: cannot read %s: %s\n", kDatabaseFile, platform::lastErrorText());
+    }
+    return file;
+}
+
+bool reportReadFailure(platform::FileHandle file) {
+    std::fprintf(stderr, "prozorometr: cannot read %s: %s\n", kDatabaseFile, platform::lastErrorText());
+    platform::closeFile(file);
     return false;
+}
+
+// Lines and passes by the count rule: a last line without a line feed is a line,
+// and the pass that meets the end of the file counts too.
+std::int32_t passesForLines(std::int64_t lines, bool endsWithFeed) {
+    std::int64_t passes = endsWithFeed ? lines / kLinesPerRecord + 1 : (lines + kLinesPerRecord - 1) / kLinesPerRecord;
+    return passes > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(passes);
 }
 
 }  // namespace
@@ -48,20 +67,25 @@ bool openDatabase(std::fstream& file) {
 int readDbLine(DbLineReader& reader, char (&line)[kLineSize]) {
     line[0] = '\0';
     if (reader.atEnd) return -1;
-    std::streambuf* source = reader.in->rdbuf();
     int stored = 0;
-    long rawLength = 0;
+    std::int64_t rawLength = 0;
     bool lastWasReturn = false;
     for (;;) {
-        int byte = source->sbumpc();
-        if (byte == std::char_traits<char>::eof()) {
+        std::string_view bytes = reader.in->available();
+        if (bytes.empty()) {
             reader.atEnd = true;
             break;
         }
-        if (byte == '\n') break;
-        if (stored < kMaxLineLength) line[stored++] = static_cast<char>(byte);
-        ++rawLength;
-        lastWasReturn = byte == '\r';
+        const char* feed = static_cast<const char*>(std::memchr(bytes.data(), '\n', bytes.size()));
+        std::size_t length = feed != nullptr ? static_cast<std::size_t>(feed - bytes.data()) : bytes.size();
+        std::size_t room = static_cast<std::size_t>(kMaxLineLength - stored);
+        std::size_t kept = length < room ? length : room;
+        std::memcpy(line + stored, bytes.data(), kept);
+        stored += static_cast<int>(kept);
+        rawLength += static_cast<std::int64_t>(length);
+        if (length > 0) lastWasReturn = bytes[length - 1] == '\r';
+        reader.in->consume(feed != nullptr ? length + 1 : length);
+        if (feed != nullptr) break;
     }
     // A carriage return right before the line feed belongs to the line end; one
     // beyond the kept part went with the excess already.
@@ -71,40 +95,52 @@ int readDbLine(DbLineReader& reader, char (&line)[kLineSize]) {
     return nothingRead ? -1 : stored;
 }
 
-std::int32_t countRecordPasses(std::istream& in) {
-    DbLineReader reader{&in, false};
-    char key[kLineSize];
-    std::int32_t passes = 0;
-    while (!reader.atEnd) {
-        if (passes < INT32_MAX) ++passes;
-        readRecordLines(reader, key);
+std::int32_t countRecordPasses(ByteReader& in) {
+    std::int64_t lines = 0;
+    char last = '\n';  // an empty file ends as if with a line feed
+    for (std::string_view bytes = in.available(); !bytes.empty(); bytes = in.available()) {
+        lines += std::count(bytes.begin(), bytes.end(), '\n');
+        last = bytes.back();
+        in.consume(bytes.size());
     }
-    return passes;
+    if (last != '\n') ++lines;
+    return passesForLines(lines, last == '\n');
 }
 
-bool readQuestionRecord(std::istream& in, std::int32_t recordNumber, TestKind kind) {
+bool readQuestionRecord(ByteReader& in, std::int32_t recordNumber, TestKind kind) {
+    if (recordNumber < 1) return true;
+    // Records before the wanted one would only be overwritten: their lines are
+    // skipped, which leaves the same texts and keys.
+    for (std::int64_t line = 0; line < std::int64_t{kLinesPerRecord} * (recordNumber - 1); ++line) {
+        if (!in.skipLine()) return false;
+    }
     DbLineReader reader{&in, false};
     char key[kLineSize];
-    for (std::int32_t record = 1; record <= recordNumber; ++record) {
-        int keyLength = readRecordLines(reader, key);
-        if (keyLength < 0) return false;  // never take a key from a line not read
-        applyKeyLine(key, keyLength, kind);
-    }
+    int keyLength = readRecordLines(reader, key);
+    if (keyLength < 0) return false;  // never take a key from a line not read
+    applyKeyLine(key, keyLength, kind);
     return true;
 }
 
 bool countQuestions() {
-    std::fstream file;
-    if (!openDatabase(file)) return false;
-    std::int32_t passes = countRecordPasses(file);
+    platform::FileHandle file = openDatabase();
+    if (file == platform::kNoFile) return false;
+    ByteReader in(file);
+    std::int32_t passes = countRecordPasses(in);
+    if (in.failed()) return reportReadFailure(file);
+    platform::closeFile(file);
     runState.intellectQuestionCount = passes - (kCharacterRecords + 1);
     return true;
 }
 
 bool loadQuestionRecord(std::int32_t recordNumber, TestKind kind) {
-    std::fstream file;
-    if (!openDatabase(file)) return false;
-    if (readQuestionRecord(file, recordNumber, kind)) return true;
+    platform::FileHandle file = openDatabase();
+    if (file == platform::kNoFile) return false;
+    ByteReader in(file);
+    bool loaded = readQuestionRecord(in, recordNumber, kind);
+    if (in.failed()) return reportReadFailure(file);
+    platform::closeFile(file);
+    if (loaded) return true;
     std::fprintf(stderr, "prozorometr: %s has no record %d\n", kDatabaseFile, static_cast<int>(recordNumber));
     return false;
 }

@@ -4,9 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <istream>
 
 #include "app/run_state.h"
+#include "io/byte_reader.h"
 
 enum class TestKind { Intellect, Character };
 
@@ -17,7 +17,7 @@ inline constexpr std::int32_t kNoCategory = -1;
 
 // Reads database lines one at a time; remembers when the file has ended.
 struct DbLineReader {
-    std::istream* in;
+    ByteReader* in;
     bool atEnd;
 };
 
@@ -26,18 +26,20 @@ struct DbLineReader {
 // length stored, or -1 when the file had ended before the line began.
 int readDbLine(DbLineReader& reader, char (&line)[kLineSize]);
 
-// Number of passes the start-up scan makes over the stream: one per six lines
+// Number of passes the start-up scan makes over the file: one per six lines
 // read, the final one ending at the end of the file.
-std::int32_t countRecordPasses(std::istream& in);
+std::int32_t countRecordPasses(ByteReader& in);
 
-// Reads records 1..recordNumber into CurrentQuestion and the key fields of the
-// given test. Returns false when the stream ends before that record's key line.
-bool readQuestionRecord(std::istream& in, std::int32_t recordNumber, TestKind kind);
+// Reads record recordNumber, counted from where in stands, into CurrentQuestion
+// and the key fields of the given test, which then hold what reading records 1
+// to recordNumber in turn would leave there. Returns false when the file ends
+// before that record's key line.
+bool readQuestionRecord(ByteReader& in, std::int32_t recordNumber, TestKind kind);
 
 // Scans the database and sets intellectQuestionCount. Returns false when the
-// file cannot be opened for reading and writing (a reason goes to stderr).
+// file cannot be opened or read, or is no regular file (a reason goes to stderr).
 bool countQuestions();
 
 // Loads record recordNumber (1 or more) into CurrentQuestion with its key.
-// Returns false when the file cannot be opened or holds no such record.
+// Returns false when the file cannot be opened or read, or holds no such record.
 bool loadQuestionRecord(std::int32_t recordNumber, TestKind kind);

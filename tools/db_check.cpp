@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cp1251.h"
+#include "platform/platform.h"
 #include "questions/question_db.h"
 #include "tools/check.h"
 
@@ -225,7 +226,7 @@ void checkCharacterKey(DatabaseScan& scan, long line) {
 
 // Loads every record in turn with the game's reader and checks it.
 void checkRecords(DatabaseScan& scan) {
-    std::istringstream in(scan.bytes);
+    ByteReader in(scan.bytes);
     for (long record = 1;; ++record) {
         TestKind kind = record <= kCharacterRecords ? TestKind::Character : TestKind::Intellect;
         if (!readQuestionRecord(in, 1, kind)) break;
@@ -257,10 +258,11 @@ void checkLayout(DatabaseScan& scan) {
     diagnose(scan.report, lineCount, Severity::Error, "final line feed", text);
 }
 
-// The game opens its database for reading and writing, though it never writes.
+// The game opens its database for reading only, and only a regular file.
 bool opensLikeTheGame(const std::string& path) {
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    return file.is_open();
+    platform::FileHandle file = platform::openForReading(path.c_str(), platform::Links::Follow);
+    platform::closeFile(file);
+    return file != platform::kNoFile;
 }
 
 std::string percentOf(int part, int whole) {
@@ -304,7 +306,7 @@ void checkDatabase(FileReport& report) {
     DatabaseScan scan{report};
     if (!readWholeFile(report, scan.bytes)) return;
     scan.lines = splitLines(scan.bytes);
-    std::istringstream counted(scan.bytes);
+    ByteReader counted(scan.bytes);
     scan.passes = countRecordPasses(counted);
     checkLines(scan);
     checkRecords(scan);

@@ -191,9 +191,7 @@ void checkRecordAt(ScoreScan& scan, std::size_t gapStart, std::size_t start, std
     }
 }
 
-std::size_t positionOf(std::istream& in) {
-    return static_cast<std::size_t>(in.rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in));
-}
+std::size_t positionOf(const ByteReader& in) { return static_cast<std::size_t>(in.offset()); }
 
 void summarizeScoreFile(const ScoreScan& scan) {
     std::string layout = "empty";
@@ -211,7 +209,7 @@ void checkScoreFile(FileReport& report) {
     ScoreScan scan{report};
     if (!readWholeFile(report, scan.bytes)) return;
     collectGameLabels(scan);
-    std::istringstream in(scan.bytes);
+    ByteReader in(scan.bytes);
     std::size_t gapStart = 0;
     while (skipWhitespace(in)) {
         std::size_t start = positionOf(in);

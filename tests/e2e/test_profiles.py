@@ -201,17 +201,16 @@ class ScoreFile(GameTest):
             record("ГОСТЬ", 1, 25, 0, "еврей", GENIUS)]), "score.dat")
         self.assertBytes(self.dir.read(TEMP), b"", TEMP)
 
-    def test_stored_attempts_zero_appends_a_second_record(self):
-        stored = record("Ноль", 0, 0, 0, "еврей", GENIUS)
-        self.dir.write(SCORE, stored)
-        self.game("Ноль", (0, 0, 0, GENIUS, "еврей"), 25, GENIUS, "еврей")
-        second = record("Ноль", 1, 25, 0, "еврей", GENIUS)
-        self.assertBytes(self.dir.read(SCORE), stored + b"\n" + second, "score.dat")
-        # The next lookup still finds the first record; its attempts become 1 again: appended.
-        self.game("Ноль", (0, 0, 0, GENIUS, "еврей"), 0, CRAZY, "нормальный", answer=b"2")
-        self.assertBytes(self.dir.read(SCORE), stored + b"\n" + second + b"\n"
-                         + record("Ноль", 1, 0, 25, "нормальный", CRAZY), "score.dat")
-        self.assertFalse(self.dir.exists(TEMP))
+    def test_stored_record_with_attempts_zero_or_below_is_replaced(self):
+        # Found is found: the record is replaced whatever its attempts say, so
+        # progress is kept and the file does not grow by a record each game.
+        for attempts, shown in ((0, 0), (-1, -1)):
+            with self.subTest(attempts=attempts):
+                other = record("Другой", 2, 30, 20, "нормальный", GENIUS)
+                self.dir.write(SCORE, record("Ноль", attempts, 0, 0, "еврей", GENIUS) + b"\n" + other)
+                self.game("Ноль", (shown, 0, 0, GENIUS, "еврей"), 25, GENIUS, "еврей")
+                first = record("Ноль", attempts + 1, 25, 0, "еврей", GENIUS)
+                self.assertBytes(self.dir.read(SCORE), first + b"\n" + other, "score.dat")
 
     def test_long_labels_are_held_whole(self):
         character20, intellect26 = "очень_странный_тип_2", "весьма_неординарный_ум_xyz"

@@ -3,7 +3,7 @@ bands and averages, character ties, and the way answers are read from input."""
 
 import unittest
 
-from gamekit import (CRAZY, EDUCATED, GENIUS, INTRO1, NAME_REFUSED, PROMPT, SCORE, SLACKER, TEMP, UNKNOWN,
+from gamekit import (CRAZY, EDUCATED, GENIUS, INTRO1, NAME_CONTROL, NAME_REFUSED, PROMPT, SCORE, SLACKER, TEMP, UNKNOWN,
                      Database, GameTest, Player, cp, expected_game, play, record, uniform_answers,
                      varied_character_key, varied_intellect_key)
 
@@ -174,9 +174,11 @@ class Names(GameTest):
                 self.assertBytes(self.dir.read(SCORE), b"\n" + record(name, 1, 25, 0, "еврей", GENIUS))
 
     def test_names_that_are_not_one_word_are_asked_again(self):
-        typed = b"\n" + cp("Иван Петров") + b"\n" + b"a\tb\n" + b" \r\n" + cp("Иван") + b"\n"
+        typed = b"\n" + cp("Иван Петров") + b"\n" + b"a\tb\n" + b" \r\n"
+        # Control bytes are no part of a name; a NUL would make "Ив" of both.
+        typed += cp("Ив") + b"\0\n" + cp("Ив") + b"\0xx\n" + b"\x1b[A\n" + cp("Иван") + b"\x7f\n" + cp("Иван") + b"\n"
         self.check_game(typed + b"\n" + b"1\n" * 35, cp("Иван"), 25, GENIUS, "еврей",
-                        after_name=(NAME_REFUSED + PROMPT) * 4)
+                        after_name=(NAME_REFUSED + PROMPT) * 4 + (NAME_CONTROL + PROMPT) * 4)
         self.assertBytes(self.dir.read(SCORE), b"\n" + record("Иван", 1, 25, 0, "еврей", GENIUS))
 
     def test_input_ends_before_a_valid_name(self):

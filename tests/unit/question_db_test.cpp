@@ -1,5 +1,4 @@
 // Reading the database: line bounds, line ends, the record count and key lines.
-#include <sstream>
 #include <string>
 
 #include "questions/question_db.h"
@@ -18,7 +17,7 @@ std::string records(int count, const std::string& key) {
 }
 
 std::int32_t passesOf(const std::string& text) {
-    std::istringstream in(text);
+    ByteReader in(text);
     return countRecordPasses(in);
 }
 
@@ -28,7 +27,8 @@ using QuestionDb = RunStateTest;
 
 TEST_F(QuestionDb, LinesAreBoundedAndLineEndsDropped) {
     std::string longLine(300, 'x');
-    std::istringstream in(std::string(249, 'y') + "\n" + longLine + "\nnext\r\nlast\r");
+    std::string inBytes(std::string(249, 'y') + "\n" + longLine + "\nnext\r\nlast\r");
+    ByteReader in(inBytes);
     DbLineReader reader{&in, false};
     char line[kLineSize];
     EXPECT_EQ(readDbLine(reader, line), 249);
@@ -42,7 +42,8 @@ TEST_F(QuestionDb, LinesAreBoundedAndLineEndsDropped) {
 }
 
 TEST_F(QuestionDb, ReturnBeyondTheKeptPartIsNotTakenFromIt) {
-    std::istringstream in(std::string(248, 'a') + "\r" + std::string(5, 'b') + "\r\n");
+    std::string inBytes(std::string(248, 'a') + "\r" + std::string(5, 'b') + "\r\n");
+    ByteReader in(inBytes);
     DbLineReader reader{&in, false};
     char line[kLineSize];
     EXPECT_EQ(readDbLine(reader, line), 249);
@@ -64,7 +65,7 @@ TEST_F(QuestionDb, CrlfReadsLikeBareLineFeeds) {
     std::string crlf;
     for (char c : bare) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     EXPECT_EQ(passesOf(bare), passesOf(crlf));
-    std::istringstream in(crlf);
+    ByteReader in(crlf);
     ASSERT_TRUE(readQuestionRecord(in, 2, TestKind::Character));
     EXPECT_STREQ(runState.currentQuestion.questionText, "Q2");
     EXPECT_STREQ(runState.currentQuestion.answers[3], "A4");
@@ -74,7 +75,8 @@ TEST_F(QuestionDb, CrlfReadsLikeBareLineFeeds) {
 
 TEST_F(QuestionDb, IntellectKeyIsTheFirstByteAndLeavesCategoriesAlone) {
     runState.answerCategory[1] = 4;
-    std::istringstream in(record("first", "2 ignored") + record("second", "") + record("third", "4"));
+    std::string inBytes(record("first", "2 ignored") + record("second", "") + record("third", "4"));
+    ByteReader in(inBytes);
     ASSERT_TRUE(readQuestionRecord(in, 2, TestKind::Intellect));
     EXPECT_STREQ(runState.currentQuestion.questionText, "second");
     EXPECT_EQ(runState.correctAnswer, -48);  // an empty key matches no digit
@@ -84,7 +86,8 @@ TEST_F(QuestionDb, IntellectKeyIsTheFirstByteAndLeavesCategoriesAlone) {
 TEST_F(QuestionDb, CharacterKeyReadsOnlyItsOwnLine) {
     // The long key line of record 1 must not lend its bytes to record 2's short one.
     runState.correctAnswer = 3;
-    std::istringstream in(record("one", "1x2y3z4 tail") + record("two", "4-0"));
+    std::string inBytes(record("one", "1x2y3z4 tail") + record("two", "4-0"));
+    ByteReader in(inBytes);
     ASSERT_TRUE(readQuestionRecord(in, 2, TestKind::Character));
     EXPECT_EQ(runState.answerCategory[0], 4);
     EXPECT_EQ(runState.answerCategory[1], 0);
@@ -95,18 +98,20 @@ TEST_F(QuestionDb, CharacterKeyReadsOnlyItsOwnLine) {
 
 TEST_F(QuestionDb, RecordBeyondTheEndIsRefused) {
     std::string two = record("one", "1") + record("two", "2");
-    std::istringstream exact(two);
+    ByteReader exact(two);
     EXPECT_TRUE(readQuestionRecord(exact, 2, TestKind::Intellect));
-    std::istringstream beyond(two);
+    ByteReader beyond(two);
     EXPECT_FALSE(readQuestionRecord(beyond, 3, TestKind::Intellect));
-    std::istringstream noFinalFeed(two.substr(0, two.size() - 1));
+    std::string noFinalFeedBytes(two.substr(0, two.size() - 1));
+    ByteReader noFinalFeed(noFinalFeedBytes);
     EXPECT_TRUE(readQuestionRecord(noFinalFeed, 2, TestKind::Intellect));
     EXPECT_EQ(runState.correctAnswer, 2);
 }
 
 TEST_F(QuestionDb, LongestLineIsHeldWhole) {
     std::string question(249, 'q');
-    std::istringstream in(record(question, "1"));
+    std::string inBytes(record(question, "1"));
+    ByteReader in(inBytes);
     ASSERT_TRUE(readQuestionRecord(in, 1, TestKind::Intellect));
     EXPECT_EQ(std::string(runState.currentQuestion.questionText), question);
 }

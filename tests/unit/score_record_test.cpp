@@ -1,6 +1,5 @@
 // Score records: the reader's view of whitespace, what it refuses, and the form
 // the writer produces.
-#include <sstream>
 #include <string>
 
 #include "profiles/profile_store.h"
@@ -10,7 +9,7 @@
 namespace {
 
 RecordRead readOne(const std::string& text, PlayerProfile& profile) {
-    std::istringstream in(text);
+    ByteReader in(text);
     return readScoreRecord(in, profile);
 }
 
@@ -54,23 +53,29 @@ TEST(ScoreRecord, RecordsThatDoNotFitAreDamagedNotCut) {
 
 TEST(ScoreRecord, WriterUsesSingleBlanksAndPlainDecimal) {
     PlayerProfile profile{"Гость", -5, 0, 2147483647, "нормальный", "гений"};
-    std::ostringstream out;
+    std::string text;
+    ByteWriter out(text);
     writeScoreRecord(out, profile);
-    EXPECT_EQ(out.str(), "Гость -5 0 2147483647 нормальный гений");
+    out.flush();
+    EXPECT_EQ(text, "Гость -5 0 2147483647 нормальный гений");
 }
 
 TEST(ScoreRecord, LookupTakesTheFirstWholeExactMatch) {
-    std::istringstream in("Bob 9 9 9 x y\nbob 1 1 1 a b\nbobby 2 2 2 a b\n"
-                          "bob 1 z 1 a b\nbob 3 4 5 c d\nbob 6 6 6 e f\n");
+    std::string inBytes = "Bob 9 9 9 x y\nbob 1 1 1 a b\nbobby 2 2 2 a b\n"
+                          "bob 1 z 1 a b\nbob 3 4 5 c d\nbob 6 6 6 e f\n";
+    ByteReader in(inBytes);
     PlayerProfile profile{};
     ASSERT_TRUE(findProfile(in, "bob", profile));
     EXPECT_EQ(profile.attempts, 1);
-    std::istringstream damagedFirst("bob 1 z 1 a b\nbob 3 4 5 c d\n");
+    std::string damagedFirstBytes("bob 1 z 1 a b\nbob 3 4 5 c d\n");
+    ByteReader damagedFirst(damagedFirstBytes);
     ASSERT_TRUE(findProfile(damagedFirst, "bob", profile));
     EXPECT_EQ(profile.attempts, 3);
-    std::istringstream none("bobby 2 2 2 a b\nBob 9 9 9 x y");
+    std::string noneBytes("bobby 2 2 2 a b\nBob 9 9 9 x y");
+    ByteReader none(noneBytes);
     EXPECT_FALSE(findProfile(none, "bob", profile));
-    std::istringstream cut("bob 1 2");
+    std::string cutBytes("bob 1 2");
+    ByteReader cut(cutBytes);
     EXPECT_FALSE(findProfile(cut, "bob", profile));
 }
 

@@ -1,0 +1,28 @@
+// Buffered reading through a fixed buffer (see byte_reader.h).
+#include "io/byte_reader.h"
+
+#include <cstring>
+
+std::string_view ByteReader::available() {
+    if (next_ == end_ && file_ != platform::kNoFile && !failed_ && !ended_) {
+        consumedBefore_ += next_ - start_;
+        long count = platform::readBytes(file_, buffer_, sizeof buffer_);
+        failed_ = count < 0;
+        ended_ = count == 0;
+        start_ = next_ = buffer_;
+        end_ = buffer_ + (count > 0 ? count : 0);
+    }
+    return std::string_view(next_, static_cast<std::size_t>(end_ - next_));
+}
+
+bool ByteReader::skipLine() {
+    for (std::string_view bytes = available(); !bytes.empty(); bytes = available()) {
+        const void* feed = std::memchr(bytes.data(), '\n', bytes.size());
+        if (feed != nullptr) {
+            consume(static_cast<std::size_t>(static_cast<const char*>(feed) - bytes.data()) + 1);
+            return true;
+        }
+        consume(bytes.size());
+    }
+    return false;
+}
