@@ -191,6 +191,7 @@ void checkKeyRest(DatabaseScan& scan, long line, std::size_t keyEnd) {
     }
 }
 
+// Lengths of the four answers of the record the reader loaded last.
 void measureAnswers(AnswerLengths& lengths) {
     for (int answer = 0; answer < kAnswerCount; ++answer)
         lengths[answer] = std::strlen(runState.currentQuestion.answers[answer]);

@@ -49,5 +49,7 @@ void tallyIntellectKey(KeyBalance& balance, FileReport& report, long record, lon
 void tallyCharacterKey(KeyBalance& balance, const std::int32_t (&categories)[kAnswerCount],
                        const AnswerLengths& lengths);
 
-// File-level warnings on the shares, and the warning on a run still open at the end.
+// File-level warnings on the shares (intellect from kMinIntellectForShares
+// questions on; character only when all 25 character keys were counted), and
+// the warning on a run still open at the end.
 void reportKeyBalance(KeyBalance& balance, FileReport& report);
