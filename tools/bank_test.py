@@ -7,6 +7,10 @@
   bank_test.py bounds PZCHECK DB CHARACTER INTELLECT
       the bank holds 25 character records and at least 100 intellect questions,
       and each answer digit is right for 20% to 30% of them.
+  bank_test.py difficulty INTELLECT DIFFICULTY
+      DIFFICULTY has one line per intellect question, in the same order:
+      easy|medium|hard, a tab, the topic, a tab, the start of the question; the
+      mix stays near 40% easy, 40% medium and 20% hard (within 8 points).
 """
 import re
 import subprocess
@@ -57,12 +61,35 @@ def bounds(pzcheck, database, character, intellect):
     return failures
 
 
+LEVEL_SHARES = {"easy": 40, "medium": 40, "hard": 20}
+
+
+def difficulty(intellect, record):
+    failures = []
+    lines = open(intellect, encoding="utf-8").read().split("\n")
+    questions = lines[0:-1:6]
+    levels = [line.split("\t") for line in open(record, encoding="utf-8").read().splitlines()]
+    if len(levels) != len(questions):
+        failures.append(f"{len(levels)} difficulty lines for {len(questions)} intellect questions")
+    for number, (fields, question) in enumerate(zip(levels, questions), 1):
+        if len(fields) != 3 or fields[0] not in LEVEL_SHARES or not fields[1] or not question.startswith(fields[2]):
+            failures.append(f"difficulty line {number} {fields} does not describe question {question!r}")
+    for level, share in LEVEL_SHARES.items():
+        percent = 100.0 * sum(fields[0] == level for fields in levels) / max(len(levels), 1)
+        print(f"{level}: {percent:.1f}%")
+        if abs(percent - share) > 8:
+            failures.append(f"{level} questions make {percent:.1f}%, expected about {share}%")
+    return failures
+
+
+CHECKS = {"round-trip": (round_trip, 4), "bounds": (bounds, 4), "difficulty": (difficulty, 2)}
+
+
 def main():
-    if len(sys.argv) != 6 or sys.argv[1] not in ("round-trip", "bounds"):
+    if len(sys.argv) < 2 or sys.argv[1] not in CHECKS or len(sys.argv) != 2 + CHECKS[sys.argv[1]][1]:
         print(__doc__)
         return 2
-    check = round_trip if sys.argv[1] == "round-trip" else bounds
-    failures = check(*sys.argv[2:])
+    failures = CHECKS[sys.argv[1]][0](*sys.argv[2:])
     for failure in failures:
         print("FAIL " + failure)
     if not failures:

@@ -35,6 +35,9 @@ void finishReport(const FileReport& report);
 std::string quoteText(const char* bytes, std::size_t size);
 inline std::string quoteText(const std::string& bytes) { return quoteText(bytes.data(), bytes.size()); }
 
+// part / whole as a percentage with one decimal, "0.0%" when whole is 0.
+std::string percentOf(long part, long whole);
+
 // Reads the whole file. Returns false (with an error in the report) when it
 // cannot be opened or read.
 bool readWholeFile(FileReport& report, std::string& bytes);

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "questions/question_db.h"
 #include "tools/check.h"
+#include "tools/key_balance.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ struct DatabaseScan {
     std::vector<DbLine> lines = {};
     long records = 0;         // whole six-line records
     std::int32_t passes = 0;  // the game's start-up count
-    int keySpread[kAnswerCount + 1] = {};
+    KeyBalance balance = {};  // intellect records the game can ask, character records with valid keys
     std::map<std::string, long> questionRecords = {};  // normalised question -> record
 };
 
@@ -191,6 +192,12 @@ void checkKeyRest(DatabaseScan& scan, long line, std::size_t keyEnd) {
     }
 }
 
+// Lengths of the four answers of the record the reader loaded last.
+void measureAnswers(AnswerLengths& lengths) {
+    for (int answer = 0; answer < kAnswerCount; ++answer)
+        lengths[answer] = std::strlen(runState.currentQuestion.answers[answer]);
+}
+
 void checkIntellectKey(DatabaseScan& scan, long record, long line) {
     std::int32_t answer = runState.correctAnswer;
     if (answer < 1 || answer > kAnswerCount) {
@@ -200,7 +207,10 @@ void checkIntellectKey(DatabaseScan& scan, long record, long line) {
         return;
     }
     checkKeyRest(scan, line, 1);
-    if (record < scan.passes) ++scan.keySpread[answer];  // only records the game can ask
+    if (record >= scan.passes) return;  // the game never asks it
+    AnswerLengths lengths;
+    measureAnswers(lengths);
+    tallyIntellectKey(scan.balance, scan.report, record, line, answer, lengths);
 }
 
 void checkCharacterKey(DatabaseScan& scan, long line) {
@@ -215,6 +225,9 @@ void checkCharacterKey(DatabaseScan& scan, long line) {
         ++answersPerCategory[category];
     }
     checkKeyRest(scan, line, kLastKeyPosition + 1);
+    AnswerLengths lengths;
+    measureAnswers(lengths);
+    tallyCharacterKey(scan.balance, runState.answerCategory, lengths);
     for (int category = 1; category <= kCategoryCount; ++category) {
         if (answersPerCategory[category] == 1) continue;
         diagnose(scan.report, line, Severity::Warning, "key not a permutation",
@@ -265,12 +278,6 @@ bool opensLikeTheGame(const std::string& path) {
     return file != platform::kNoFile;
 }
 
-std::string percentOf(int part, int whole) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f%%", whole == 0 ? 0.0 : 100.0 * part / whole);
-    return text;
-}
-
 void summarizeDatabase(DatabaseScan& scan, bool opens) {
     std::int32_t intellectCount = scan.passes - (kCharacterRecords + 1);
     bool enough = intellectCount >= kIntellectPerRun;
@@ -290,13 +297,16 @@ void summarizeDatabase(DatabaseScan& scan, bool opens) {
     summarize(scan.report, "intellect questions by the game's count: " + std::to_string(intellectCount) + " (" +
                                std::to_string(scan.passes) + " passes - " + std::to_string(kCharacterRecords + 1) +
                                ")");
-    int keyed = scan.keySpread[1] + scan.keySpread[2] + scan.keySpread[3] + scan.keySpread[4];
+    const KeyBalance& balance = scan.balance;
     std::string spread = "intellect key spread:";
     for (int digit = 1; digit <= kAnswerCount; ++digit) {
-        spread += (digit > 1 ? ", " : " ") + std::to_string(digit) + ": " + std::to_string(scan.keySpread[digit]) +
-                  " (" + percentOf(scan.keySpread[digit], keyed) + ")";
+        spread += (digit > 1 ? ", " : " ") + std::to_string(digit) + ": " + std::to_string(balance.keyCount[digit]) +
+                  " (" + percentOf(balance.keyCount[digit], balance.intellectRecords) + ")";
     }
     summarize(scan.report, spread);
+    summarize(scan.report, "right answer the longest: " + std::to_string(balance.rightLongest) + " of " +
+                               std::to_string(balance.intellectRecords) + " (" +
+                               percentOf(balance.rightLongest, balance.intellectRecords) + ")");
     summarize(scan.report, std::string("accepted by the game: ") + (enough && opens ? "yes" : "no"));
 }
 
@@ -310,6 +320,7 @@ void checkDatabase(FileReport& report) {
     scan.passes = countRecordPasses(counted);
     checkLines(scan);
     checkRecords(scan);
+    reportKeyBalance(scan.balance, report);
     checkLayout(scan);
     summarizeDatabase(scan, opensLikeTheGame(report.path));
 }

@@ -78,6 +78,12 @@ std::string quoteText(const char* bytes, std::size_t size) {
     return quoted + (shown < size ? "...\"" : "\"");
 }
 
+std::string percentOf(long part, long whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / whole);
+    return text;
+}
+
 bool readWholeFile(FileReport& report, std::string& bytes) {
     std::string reason;
     if (readFileBytes(report.path, bytes, reason)) return true;

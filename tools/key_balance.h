@@ -1,0 +1,55 @@
+// Balance of the answer keys over a whole database: warnings about patterns a
+// player could learn instead of the answers, such as one answer position that is
+// right too often, long runs of one key, or a right answer given away by length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/run_state.h"
+#include "tools/check.h"
+
+// Below this many intellect questions the shares of keys and of longest right
+// answers swing by chance (one question is 1% at 100), so they are not judged.
+inline constexpr long kMinIntellectForShares = 100;
+inline constexpr int kMinKeySharePercent = 22;  // each answer position right for 22%..28%
+inline constexpr int kMaxKeySharePercent = 28;
+inline constexpr long kMaxKeyRun = 4;               // equal intellect keys in a row
+inline constexpr int kMaxLongestRightDivisor = 3;   // right answer longest in at most a third
+inline constexpr int kMinCategoryAtPosition = 5;    // each character category at each answer
+inline constexpr int kMaxCategoryAtPosition = 8;    // position 5..8 times of 25
+inline constexpr int kMaxShortestOfCategory = 10;   // a category's answer shortest at most 10 times
+
+// Answer lengths in bytes, which in Windows-1251 are characters.
+using AnswerLengths = std::size_t[kAnswerCount];
+
+struct KeyRun {
+    std::int32_t key = 0;
+    long length = 0;
+    long firstRecord = 0;
+    long firstLine = 0;
+};
+
+struct KeyBalance {
+    long intellectRecords = 0;
+    int keyCount[kAnswerCount + 1] = {};
+    long rightLongest = 0;  // right answer strictly longer than the other three
+    KeyRun run = {};
+    long characterRecords = 0;
+    int categoryAtPosition[kCategoryCount + 1][kAnswerCount] = {};
+    int shortestOfCategory[kCategoryCount + 1] = {};  // strictly shorter than the other three
+};
+
+// Counts one intellect record with a valid key (1..4); warns at the first key
+// line of a run of equal keys once the run is over and proves too long.
+void tallyIntellectKey(KeyBalance& balance, FileReport& report, long record, long keyLine, std::int32_t key,
+                       const AnswerLengths& lengths);
+
+// Counts one character record whose key gives a category 1..4 for every answer.
+void tallyCharacterKey(KeyBalance& balance, const std::int32_t (&categories)[kAnswerCount],
+                       const AnswerLengths& lengths);
+
+// File-level warnings on the shares (intellect from kMinIntellectForShares
+// questions on; character only when all 25 character keys were counted), and
+// the warning on a run still open at the end.
+void reportKeyBalance(KeyBalance& balance, FileReport& report);
