@@ -15,6 +15,26 @@ std::string_view ByteReader::available() {
     return std::string_view(next_, static_cast<std::size_t>(end_ - next_));
 }
 
+std::string_view ByteReader::window(std::size_t want) {
+    std::size_t rest = static_cast<std::size_t>(end_ - next_);
+    if (rest >= want || file_ == platform::kNoFile) return available();
+    // The rest moves to the buffer's start and more is read behind it.
+    consumedBefore_ += next_ - start_;
+    std::memmove(buffer_, next_, rest);
+    start_ = next_ = buffer_;
+    end_ = buffer_ + rest;
+    while (static_cast<std::size_t>(end_ - next_) < want && !failed_ && !ended_) {
+        long count = platform::readBytes(file_, buffer_ + rest, sizeof buffer_ - rest);
+        failed_ = count < 0;
+        ended_ = count == 0;
+        if (count > 0) {
+            end_ += count;
+            rest += static_cast<std::size_t>(count);
+        }
+    }
+    return std::string_view(next_, static_cast<std::size_t>(end_ - next_));
+}
+
 bool ByteReader::skipLine() {
     for (std::string_view bytes = available(); !bytes.empty(); bytes = available()) {
         const void* feed = std::memchr(bytes.data(), '\n', bytes.size());

@@ -23,6 +23,10 @@ public:
     // The bytes at hand, refilled from the file when none are left; empty only at
     // the end of the file or after a read error.
     std::string_view available();
+    // At least want bytes at hand in one piece, fewer only at the end of the file;
+    // want is at most the buffer's size. Bytes at hand move, so earlier views
+    // of them are no longer good.
+    std::string_view window(std::size_t want);
     // Marks count bytes of available() as read.
     void consume(std::size_t count) { next_ += count; }
 

@@ -31,7 +31,18 @@ Lookup reportUnusable(platform::FileHandle file) {
 
 bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile) {
     for (;;) {
-        RecordRead read = readScoreRecord(in, profile);
+        RecordTokens tokens;
+        std::string_view line;
+        RecordRead read;
+        if (skipWhitespace(in) && takePlainLine(in, typedName, line)) {
+            continue;  // one record, and another player's
+        } else if (!takeRecordTokens(in, tokens)) {
+            read = readScoreRecord(in, profile);
+        } else if (tokens.count == kScoreFields && tokens.field[0] != typedName) {
+            continue;  // another player's: no need to look at its fields
+        } else {
+            read = checkRecordTokens(tokens, profile);
+        }
         if (read == RecordRead::None || read == RecordRead::CutShort) return false;
         if (read == RecordRead::Whole && std::strcmp(profile.name, typedName) == 0) return true;
     }

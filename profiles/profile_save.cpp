@@ -62,21 +62,53 @@ Append appendProfile() {
     return Append::Failed;
 }
 
-// Copies every record but the player's whole ones, each after a line break. A
-// record is echoed as it is read; a whole one is then taken back and written in
-// the writer's form (or dropped, when it is the player's), while one the game
-// cannot read stays as its tokens stood, so no byte of another player's is lost.
-void copyOtherRecords(ByteReader& in, ByteWriter& out, const char* typedName) {
+// Copies a record the fast way: the tokens are at hand, so a whole record in the
+// writer's form is copied as its bytes, another whole one formatted, and one the
+// game cannot read written as its tokens stood.
+void copyRecordTokens(const RecordTokens& tokens, ByteWriter& out, const char* typedName) {
     PlayerProfile record;
-    while (skipWhitespace(in)) {
-        out.reserve(kMaxWholeRecordLength);  // a whole record's echo is never flushed
-        std::size_t start = out.mark();
-        out.put('\n');
-        if (readScoreRecord(in, record, &out) != RecordRead::Whole) continue;
-        out.dropFrom(start);
-        if (std::strcmp(record.name, typedName) == 0) continue;
-        out.put('\n');
+    bool whole = checkRecordTokens(tokens, record) == RecordRead::Whole;
+    if (whole && std::strcmp(record.name, typedName) == 0) return;
+    out.put('\n');
+    if (!whole) {
+        writeTokens(out, tokens);
+    } else if (isInWriterForm(tokens)) {
+        out.write(std::string_view(tokens.field[0].data(),
+                                   static_cast<std::size_t>(tokens.field[kScoreFields - 1].end() - tokens.field[0].begin())));
+    } else {
         writeScoreRecord(out, record);
+    }
+}
+
+// The slow way, for a record that does not lie whole in the reader's window: it
+// is echoed as it is read, then a whole one is taken back and written in the
+// writer's form (or dropped, when it is the player's).
+void copyStreamedRecord(ByteReader& in, ByteWriter& out, const char* typedName) {
+    PlayerProfile record;
+    out.reserve(kMaxWholeRecordLength);  // a whole record's echo is never flushed
+    std::size_t start = out.mark();
+    out.put('\n');
+    if (readScoreRecord(in, record, &out) != RecordRead::Whole) return;
+    out.dropFrom(start);
+    if (std::strcmp(record.name, typedName) == 0) return;
+    out.put('\n');
+    writeScoreRecord(out, record);
+}
+
+// Copies every record but the player's whole ones, each after a line break, so
+// that no byte of another player's record is lost, even of one the game cannot read.
+void copyOtherRecords(ByteReader& in, ByteWriter& out, const char* typedName) {
+    while (skipWhitespace(in)) {
+        RecordTokens tokens;
+        std::string_view line;
+        if (takePlainLine(in, typedName, line)) {
+            out.put('\n');
+            out.write(line);  // another player's record, already as the writer would write it
+        } else if (takeRecordTokens(in, tokens)) {
+            copyRecordTokens(tokens, out, typedName);
+        } else {
+            copyStreamedRecord(in, out, typedName);
+        }
     }
 }
 

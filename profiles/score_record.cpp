@@ -79,6 +79,83 @@ long readField(FieldReader& reader, PlayerProfile& profile, int field, bool& fit
     }
 }
 
+// A window that holds any record of the usual kind many times over.
+constexpr std::size_t kRecordWindow = 4096;
+
+// Bytes from at up to the first separator (or the end).
+const char* tokenEnd(const char* at, const char* end) {
+    while (at < end && !isSeparator(*at)) ++at;
+    return at;
+}
+
+const char* separatorsEnd(const char* at, const char* end) {
+    while (at < end && isSeparator(*at)) ++at;
+    return at;
+}
+
+// Checks one word token against its field and copies it there when it fits.
+bool fitWord(std::string_view token, char* field, int size) {
+    if (token.size() >= static_cast<std::size_t>(size) || std::memchr(token.data(), '\0', token.size())) return false;
+    std::memcpy(field, token.data(), token.size());
+    field[token.size()] = '\0';
+    return true;
+}
+
+bool isPlainDecimal(std::string_view number) {
+    std::size_t digits = number[0] == '-' ? 1 : 0;
+    return number[0] != '+' && (number[digits] != '0' || number.size() == digits + 1) && number != "-0";
+}
+
+// Eight bytes at a time, because every byte of a big score file passes here. In
+// the results, a byte's high bit is set where that byte is below 0x21 (any
+// separator or control byte), or is a blank. Each lane is computed without a
+// carry or borrow reaching the next, so the counts are exact.
+constexpr std::uint64_t kLowBits = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+
+std::uint64_t bytesBelow21(std::uint64_t word) { return ~(word | ((word | kHighBits) - kLowBits * 0x21)) & kHighBits; }
+
+std::uint64_t blankBytes(std::uint64_t word) {
+    std::uint64_t diff = word ^ (kLowBits * ' ');
+    return ~(((diff & ~kHighBits) + ~kHighBits) | diff) & kHighBits;
+}
+
+// Number of high bits set in a result above.
+std::uint32_t countMarked(std::uint64_t marks) { return static_cast<std::uint32_t>(((marks >> 7) * kLowBits) >> 56); }
+
+// True when the line has exactly five bytes below 0x21 and all five are blanks.
+bool hasFiveBlanksOnly(std::string_view line) {
+    std::uint32_t below = 0, blanks = 0;
+    std::size_t at = 0;
+    for (; at + 8 <= line.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, line.data() + at, 8);
+        below += countMarked(bytesBelow21(word));
+        blanks += countMarked(blankBytes(word));
+    }
+    for (; at < line.size(); ++at) {
+        below += static_cast<unsigned char>(line[at]) < 0x21;
+        blanks += line[at] == ' ';
+    }
+    return below == kScoreFields - 1 && blanks == kScoreFields - 1;
+}
+
+// True when a blank at each of the five places begins a token that the writer
+// writes as it stands: no second blank, no number with a plus or leading zero.
+bool blanksBeginPlainTokens(std::string_view line) {
+    const char* end = line.data() + line.size();
+    for (const char* blank = line.data(); (blank = static_cast<const char*>(std::memchr(
+                                               blank, ' ', static_cast<std::size_t>(end - blank)))) != nullptr;) {
+        char next = *++blank;  // the line's last byte is no blank, so this is in the line
+        char after = blank + 1 < end ? blank[1] : '\0';
+        if (next == ' ' || next == '+' || (next == '0' && static_cast<unsigned char>(after) > ' ') ||
+            (next == '-' && after == '0')) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void writeNumber(ByteWriter& out, std::int32_t value) {
     char digits[16];
     auto written = std::to_chars(digits, digits + sizeof digits, value);
@@ -124,6 +201,67 @@ RecordRead readScoreRecord(ByteReader& in, PlayerProfile& profile, ByteWriter* e
         whole = whole && fits;
     }
     return whole ? RecordRead::Whole : RecordRead::Damaged;
+}
+
+bool takeRecordTokens(ByteReader& in, RecordTokens& tokens) {
+    std::string_view window = in.window(kRecordWindow);
+    bool lastWindow = window.size() < kRecordWindow;  // it reaches the end of the file
+    const char* at = window.data();
+    const char* end = at + window.size();
+    tokens.count = 0;
+    for (int field = 0; field < kScoreFields; ++field) {
+        at = separatorsEnd(at, end);
+        if (at == end) break;
+        const char* start = at;
+        at = tokenEnd(at, end);
+        if (at == end && !lastWindow) return false;  // the token may go on beyond the window
+        tokens.field[field] = std::string_view(start, static_cast<std::size_t>(at - start));
+        tokens.count = field + 1;
+    }
+    if (tokens.count < kScoreFields && !lastWindow) return false;
+    in.consume(static_cast<std::size_t>(at - window.data()));
+    return true;
+}
+
+bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line) {
+    std::string_view window = in.window(kRecordWindow);
+    const char* feed = static_cast<const char*>(std::memchr(window.data(), '\n', window.size()));
+    if (feed == nullptr && window.size() == kRecordWindow) return false;  // the line may go on
+    line = window.substr(0, feed != nullptr ? static_cast<std::size_t>(feed - window.data()) : window.size());
+    if (line.size() < 2 * kScoreFields - 1 || static_cast<unsigned char>(line.back()) < 0x21) return false;
+    if (!hasFiveBlanksOnly(line) || !blanksBeginPlainTokens(line)) return false;
+    if (line.size() > name.size() && line[name.size()] == ' ' && line.compare(0, name.size(), name) == 0) return false;
+    in.consume(line.size());
+    return true;
+}
+
+RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile) {
+    if (tokens.count < kScoreFields) return tokens.count == 0 ? RecordRead::None : RecordRead::CutShort;
+    const std::string_view* field = tokens.field;
+    bool whole = fitWord(field[0], profile.name, kNameSize) &&
+                 parseScoreNumber(field[1].data(), static_cast<long>(field[1].size()), profile.attempts) &&
+                 parseScoreNumber(field[2].data(), static_cast<long>(field[2].size()), profile.correctTotal) &&
+                 parseScoreNumber(field[3].data(), static_cast<long>(field[3].size()), profile.wrongTotal) &&
+                 fitWord(field[4], profile.characterLabel, kCharacterLabelSize) &&
+                 fitWord(field[5], profile.intellectLabel, kIntellectLabelSize);
+    return whole ? RecordRead::Whole : RecordRead::Damaged;
+}
+
+bool isInWriterForm(const RecordTokens& tokens) {
+    for (int field = 0; field + 1 < kScoreFields; ++field) {
+        const std::string_view& token = tokens.field[field];
+        if (token.data() + token.size() + 1 != tokens.field[field + 1].data() || token.data()[token.size()] != ' ') {
+            return false;
+        }
+    }
+    return isPlainDecimal(tokens.field[1]) && isPlainDecimal(tokens.field[2]) && isPlainDecimal(tokens.field[3]);
+}
+
+void writeTokens(ByteWriter& out, const RecordTokens& tokens) {
+    for (int field = 0; field < tokens.count; ++field) {
+        if (field > 0) out.put(' ');
+        out.write(tokens.field[field]);
+    }
 }
 
 void writeScoreRecord(ByteWriter& out, const PlayerProfile& profile) {

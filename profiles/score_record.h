@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "app/run_state.h"
 #include "io/byte_reader.h"
@@ -38,6 +39,37 @@ enum class RecordRead {
 // fields unspecified, and such a record is never taken for a player's. With echo,
 // the tokens read are also written there as they stand, joined by single blanks.
 RecordRead readScoreRecord(ByteReader& in, PlayerProfile& profile, ByteWriter* echo = nullptr);
+
+// The tokens of one record that lies whole in the reader's window, as spans of
+// it; they stay good until the reader is used again. Reading a record this way
+// is the fast path: the streaming readScoreRecord is for the rare record that
+// does not fit (a huge token, a long run of whitespace).
+struct RecordTokens {
+    std::string_view field[kScoreFields];
+    int count;  // 0 when only whitespace was left; below 6 only at the end of the file
+};
+
+// Takes the next record when it lies whole in the reader's window and returns
+// true; returns false, having read nothing, when it does not.
+bool takeRecordTokens(ByteReader& in, RecordTokens& tokens);
+
+// What readScoreRecord makes of the same bytes; profile is filled when Whole.
+RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile);
+
+// True when a whole record's bytes already stand in the writer's form (single
+// blanks, plain decimal), so that they may be copied as they are.
+bool isInWriterForm(const RecordTokens& tokens);
+
+// The fastest path, for the form the game writes itself. Takes the next line,
+// from where in stands (at a token) to its line feed, when it is one record that
+// the writer would write as it stands and whose name is not name: five single
+// blanks and no other byte below 0x21, no number that the writer would write
+// otherwise. Returns false, having read nothing, for any other line; such a
+// line is read the general way, which copes with everything.
+bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line);
+
+// Writes the tokens as they stand, joined by single blanks.
+void writeTokens(ByteWriter& out, const RecordTokens& tokens);
 
 // Writes the six fields joined by single blanks, with no line break.
 void writeScoreRecord(ByteWriter& out, const PlayerProfile& profile);
