@@ -97,8 +97,8 @@ int runProgram() {
     printBanner();
     char typedName[kNameSize];
     readPlayerName(typedName);
-    Lookup lookup = loadProfile(typedName);
-    if (lookup == Lookup::Failed) abortRun(kScoreFailure);
+    ScoreLookup lookup = loadProfile(typedName);
+    if (lookup.outcome == Lookup::Failed) abortRun(kScoreFailure);
     printProfileSummary();
     std::int32_t rightCount = runIntellectTest();
     if (rightCount == kTestAborted) abortRun(kDatabaseFailure);
@@ -107,7 +107,7 @@ int runProgram() {
     chooseCharacter();
     printReport(rightCount);
     flushOutput();
-    bool saved = saveProfile(typedName, lookup == Lookup::Found);
+    bool saved = saveProfile(typedName, lookup);
     waitForKey();
     return saved ? 0 : 1;
 }

@@ -60,7 +60,7 @@ void rewriteScoreFile(benchmark::State& state) {
     writeScoreFile(static_cast<int>(state.range(0)));
     std::strcpy(runState.playerProfile.name, "player0");
     runState.playerProfile.attempts = 4;
-    for (auto _ : state) benchmark::DoNotOptimize(saveProfile("player0", true));
+    for (auto _ : state) benchmark::DoNotOptimize(saveProfile("player0", ScoreLookup{Lookup::Found, false, {}, 0, 0, 0}));
 }
 
 }  // namespace

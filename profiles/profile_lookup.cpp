@@ -21,42 +21,65 @@ void setFreshProfile(PlayerProfile& profile, const char* typedName) {
     copyField(profile.intellectLabel, kIntellectLabelSize, "неизвестно"_cp);
 }
 
-Lookup reportUnusable(platform::FileHandle file) {
+ScoreLookup reportUnusable(platform::FileHandle file) {
     std::fprintf(stderr, "prozorometr: cannot use %s: %s\n", kScoreFile, platform::lastErrorText());
     platform::closeFile(file);
-    return Lookup::Failed;
+    ScoreLookup failed{};
+    failed.outcome = Lookup::Failed;
+    return failed;
+}
+
+// Reads the next record, the fast way where it lies whole in the buffer.
+RecordRead readAnyRecord(ByteReader& in, PlayerProfile& profile) {
+    RecordTokens tokens;
+    if (!takeRecordTokens(in, tokens)) return readScoreRecord(in, profile);
+    return checkRecordTokens(tokens, profile);
 }
 
 }  // namespace
 
-bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile) {
-    for (;;) {
-        RecordTokens tokens;
-        std::string_view line;
-        RecordRead read;
-        if (skipWhitespace(in) && takePlainLine(in, typedName, line)) {
-            continue;  // one record, and another player's
-        } else if (!takeRecordTokens(in, tokens)) {
-            read = readScoreRecord(in, profile);
-        } else if (tokens.count == kScoreFields && tokens.field[0] != typedName) {
-            continue;  // another player's: no need to look at its fields
-        } else {
-            read = checkRecordTokens(tokens, profile);
+bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup) {
+    std::string_view name(typedName);
+    PlayerProfile afterFound;  // records read past the player's must not overwrite it
+    bool found = false;
+    bool plain = true;
+    for (bool first = true;; first = false) {
+        std::int64_t gapStart = in.offset();
+        if (!skipWhitespace(in)) {
+            plain = plain && in.offset() == gapStart;  // whitespace after the last record
+            break;
         }
-        if (read == RecordRead::None || read == RecordRead::CutShort) return false;
-        if (read == RecordRead::Whole && std::strcmp(profile.name, typedName) == 0) return true;
+        std::int64_t start = in.offset();
+        if (first) lookup.firstRecord = start;
+        plain = plain && (first || start - gapStart == 1);
+        std::string_view line;
+        if (takePlainLine(in, name, line)) continue;  // one record, and another player's
+        PlayerProfile& record = found ? afterFound : profile;
+        RecordRead read = readAnyRecord(in, record);
+        bool mine = !found && read == RecordRead::Whole && std::strcmp(record.name, typedName) == 0;
+        if (mine) {
+            lookup.recordStart = start;
+            lookup.recordEnd = in.offset();
+        }
+        found = found || mine;
+        plain = plain && mine;
+        if (read == RecordRead::CutShort || (found && !plain)) break;
     }
+    lookup.blockCopy = found && plain;
+    return found;
 }
 
-Lookup loadProfile(const char* typedName) {
+ScoreLookup loadProfile(const char* typedName) {
+    ScoreLookup lookup{};
     platform::FileHandle file = platform::openForReading(kScoreFile, platform::Links::Refuse);
     if (file == platform::kNoFile || !platform::isWritable(kScoreFile)) return reportUnusable(file);
     PlayerProfile& profile = runState.playerProfile;
     ByteReader in(file);
-    bool found = findProfile(in, typedName, profile);
+    bool found = findProfile(in, typedName, profile, lookup);
+    lookup.blockCopy = lookup.blockCopy && platform::identifyFile(file, lookup.file);
     if (in.failed()) return reportUnusable(file);
     platform::closeFile(file);
-    if (found) return Lookup::Found;
-    setFreshProfile(profile, typedName);
-    return Lookup::Fresh;
+    lookup.outcome = found ? Lookup::Found : Lookup::Fresh;
+    if (!found) setFreshProfile(profile, typedName);
+    return lookup;
 }

@@ -5,6 +5,7 @@
 // created anew, forced to disk, and only then put in the score file's place in
 // one atomic step. Any failure leaves the score file as it was, the temporary
 // file empty, and says so in one line on stderr.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -112,6 +113,37 @@ void copyOtherRecords(ByteReader& in, ByteWriter& out, const char* typedName) {
     }
 }
 
+// Reads the bytes up to offset to, handing them to out when it is given.
+void passBytes(ByteReader& in, std::int64_t to, ByteWriter* out) {
+    for (std::string_view bytes = in.available(); in.offset() < to && !bytes.empty(); bytes = in.available()) {
+        std::size_t part = static_cast<std::size_t>(std::min<std::int64_t>(to - in.offset(), bytes.size()));
+        if (out != nullptr) out->write(bytes.substr(0, part));
+        in.consume(part);
+    }
+}
+
+// The same records as copyOtherRecords writes, for a file the lookup found
+// plain and that has not changed since: the bytes before the player's record and
+// those after it, each block after a line break.
+void copyAroundRecord(ByteReader& in, ByteWriter& out, const ScoreLookup& lookup) {
+    passBytes(in, lookup.firstRecord, nullptr);
+    if (lookup.recordStart > lookup.firstRecord) {
+        out.put('\n');
+        passBytes(in, lookup.recordStart - 1, &out);  // the line feed before the record stays behind
+    }
+    if (lookup.recordEnd < lookup.file.size) {
+        passBytes(in, lookup.recordEnd + 1, nullptr);
+        out.put('\n');
+        passBytes(in, lookup.file.size, &out);
+    }
+}
+
+// True when the open score file is the one the lookup read, unchanged.
+bool isUnchangedSinceLookup(platform::FileHandle file, const ScoreLookup& lookup) {
+    platform::FileIdentity now;
+    return lookup.blockCopy && platform::identifyFile(file, now) && now == lookup.file;
+}
+
 // The temporary file left by someone else, emptied, when this player may write it.
 platform::FileHandle reuseTemporary() {
     platform::FileHandle file = platform::openForAppend(kTempFile);
@@ -134,12 +166,17 @@ platform::FileHandle createTemporary() {
 
 // Writes the new score file into temp and puts it in place. Returns false, after
 // saying why, on any failure.
-bool writeAndReplace(platform::FileHandle temp, platform::FileHandle old, const char* typedName) {
+bool writeAndReplace(platform::FileHandle temp, platform::FileHandle old, const char* typedName,
+                     const ScoreLookup& lookup) {
     ByteWriter out(temp);
     writeScoreRecord(out, runState.playerProfile);
     if (old != platform::kNoFile) {
         ByteReader in(old);
-        copyOtherRecords(in, out, typedName);
+        if (isUnchangedSinceLookup(old, lookup)) {
+            copyAroundRecord(in, out, lookup);
+        } else {
+            copyOtherRecords(in, out, typedName);
+        }
         if (in.failed()) return reportUnsaved("cannot read it: " + std::string(platform::lastErrorText()));
     }
     bool written = out.flush() && (old == platform::kNoFile || platform::copyPermissions(temp, old)) &&
@@ -147,13 +184,13 @@ bool writeAndReplace(platform::FileHandle temp, platform::FileHandle old, const 
     return written || reportUnsaved(platform::lastErrorText());
 }
 
-bool rewriteProfile(const char* typedName) {
+bool rewriteProfile(const char* typedName, const ScoreLookup& lookup) {
     platform::FileHandle old = platform::openForReading(kScoreFile, platform::Links::Refuse);
     if (old == platform::kNoFile && platform::nameExists(kScoreFile)) {
         return reportUnsaved(platform::lastErrorText());
     }
     platform::FileHandle temp = createTemporary();
-    bool saved = temp != platform::kNoFile && writeAndReplace(temp, old, typedName);
+    bool saved = temp != platform::kNoFile && writeAndReplace(temp, old, typedName, lookup);
     if (!saved && temp != platform::kNoFile) platform::truncateTo(temp, 0);  // never a partial copy left
     platform::closeFile(temp);
     platform::closeFile(old);
@@ -163,14 +200,14 @@ bool rewriteProfile(const char* typedName) {
 
 }  // namespace
 
-bool saveProfile(const char* typedName, bool returning) {
+bool saveProfile(const char* typedName, const ScoreLookup& lookup) {
     if (!isStorableName(typedName)) return true;  // nothing typed: nothing to store
     platform::FileHandle lock = platform::lockFile(kDatabaseFile);
     if (lock == platform::kNoFile) {
         std::fprintf(stderr, "prozorometr: cannot lock %s; saving unguarded\n", kDatabaseFile);
     }
-    Append append = returning ? Append::NotPossible : appendProfile();
-    bool saved = append == Append::Done || (append == Append::NotPossible && rewriteProfile(typedName));
+    Append append = lookup.outcome == Lookup::Found ? Append::NotPossible : appendProfile();
+    bool saved = append == Append::Done || (append == Append::NotPossible && rewriteProfile(typedName, lookup));
     platform::unlockFile(lock);
     return saved;
 }

@@ -60,23 +60,51 @@ TEST(ScoreRecord, WriterUsesSingleBlanksAndPlainDecimal) {
     EXPECT_EQ(text, "Гость -5 0 2147483647 нормальный гений");
 }
 
-TEST(ScoreRecord, LookupTakesTheFirstWholeExactMatch) {
-    std::string inBytes = "Bob 9 9 9 x y\nbob 1 1 1 a b\nbobby 2 2 2 a b\n"
-                          "bob 1 z 1 a b\nbob 3 4 5 c d\nbob 6 6 6 e f\n";
-    ByteReader in(inBytes);
-    PlayerProfile profile{};
-    ASSERT_TRUE(findProfile(in, "bob", profile));
-    EXPECT_EQ(profile.attempts, 1);
-    std::string damagedFirstBytes("bob 1 z 1 a b\nbob 3 4 5 c d\n");
-    ByteReader damagedFirst(damagedFirstBytes);
-    ASSERT_TRUE(findProfile(damagedFirst, "bob", profile));
-    EXPECT_EQ(profile.attempts, 3);
-    std::string noneBytes("bobby 2 2 2 a b\nBob 9 9 9 x y");
-    ByteReader none(noneBytes);
-    EXPECT_FALSE(findProfile(none, "bob", profile));
-    std::string cutBytes("bob 1 2");
-    ByteReader cut(cutBytes);
-    EXPECT_FALSE(findProfile(cut, "bob", profile));
+namespace {
+
+struct LookupCase {
+    std::string_view bytes;
+    bool found;
+    std::int32_t attempts;  // of the record found
+    bool blockCopy;         // the rewrite may copy the file around the record
+    std::int64_t recordStart, recordEnd;
+};
+
+}  // namespace
+
+TEST(ScoreRecord, LookupTakesTheFirstWholeExactMatchAndJudgesTheFile) {
+    using namespace std::literals;
+    const LookupCase cases[] = {
+        {"Bob 9 9 9 x y\nbob 1 1 1 a b\nbobby 2 2 2 a b\nbob 1 z 1 a b\nbob 3 4 5 c d\n"sv, true, 1, false, 14, 27},
+        {"bob 1 z 1 a b\nbob 3 4 5 c d\n"sv, true, 3, false, 14, 27},  // damaged first, trailing line feed
+        {"bobby 2 2 2 a b\nBob 9 9 9 x y"sv, false, 0, false, 0, 0},
+        {"bob 1 2"sv, false, 0, false, 0, 0},
+        // Plain files: one record a line in the writer's form, single line feeds.
+        {"\nann 1 2 3 a b\nbob 7 1 1 a b\ncid 1 1 1 a b"sv, true, 7, true, 15, 28},
+        {"bob 7 1 1 a b"sv, true, 7, true, 0, 13},
+        {"bob +7 01 1 a\tb\nann 1 2 3 a b"sv, true, 7, true, 0, 15},  // the player's own form does not matter
+        // Anything the writer would write otherwise rules the block copy out.
+        {"ann 1 2 3 a b\n\nbob 7 1 1 a b"sv, true, 7, false, 15, 28},
+        {"ann 01 2 3 a b\nbob 7 1 1 a b"sv, true, 7, false, 15, 28},
+        {"ann 1 2 3 a\tb\nbob 7 1 1 a b"sv, true, 7, false, 14, 27},
+        {"bob 7 1 1 a b\nann 1 2\n3 a b"sv, true, 7, false, 0, 13},
+        {"bob 7 1 1 a b\nann 1 2 3 a b\nbob 8 1 1 a b"sv, true, 7, false, 0, 13},
+        {"bob 7 1 1 a b\nann 1 2 3 a b "sv, true, 7, false, 0, 13},
+        {"bob 7 1 1 a b\nan\0n 1 2 3 a b"sv, true, 7, false, 0, 13},
+    };
+    for (const LookupCase& c : cases) {
+        std::string bytes(c.bytes);
+        ByteReader in(bytes);
+        PlayerProfile profile{};
+        ScoreLookup lookup{};
+        SCOPED_TRACE(bytes);
+        ASSERT_EQ(findProfile(in, "bob", profile, lookup), c.found);
+        if (!c.found) continue;
+        EXPECT_EQ(profile.attempts, c.attempts);
+        EXPECT_EQ(lookup.blockCopy, c.blockCopy);
+        EXPECT_EQ(lookup.recordStart, c.recordStart);
+        EXPECT_EQ(lookup.recordEnd, c.recordEnd);
+    }
 }
 
 TEST(ScoreRecord, StorableNamesAreOneShortWord) {
