@@ -231,10 +231,22 @@ class Workdir:
         shutil.rmtree(self.path, ignore_errors=True)
 
 
-def run(folder, stdin=b"", timeout=RUN_TIMEOUT):
-    """Runs the game with piped input; returns the CompletedProcess."""
+def run(folder, stdin=b"", timeout=RUN_TIMEOUT, **popen):
+    """Runs the game with piped input; returns the CompletedProcess. popen: further
+    arguments of subprocess.run, such as a preexec_fn from as_user."""
     return subprocess.run([BINARY], cwd=folder, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=timeout)
+                          timeout=timeout, **popen)
+
+
+def as_user(uid, gid):
+    """A preexec_fn that runs the child as uid in the one group gid, with umask 022
+    (the caller must be root)."""
+    def switch():
+        os.setgroups([gid])
+        os.setgid(gid)
+        os.setuid(uid)
+        os.umask(0o022)
+    return switch
 
 
 def piped_answers(name, intellect, character):
@@ -295,9 +307,9 @@ class Console:
 class Player(Console):
     """Plays one game over pipes, reading each screen before answering it."""
 
-    def __init__(self, folder, timeout=RUN_TIMEOUT):
-        self.proc = subprocess.Popen([BINARY], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
+    def __init__(self, folder, timeout=RUN_TIMEOUT, **popen):
+        popen.setdefault("stderr", subprocess.PIPE)
+        self.proc = subprocess.Popen([BINARY], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, **popen)
         super().__init__(self.proc.stdout.fileno(), timeout)
 
     def send(self, data):
@@ -308,14 +320,15 @@ class Player(Console):
         """Ends the input, reads the rest of the output; returns (returncode, stdout, stderr)."""
         self.proc.stdin.close()
         self.wait_for(lambda out: self.ended, "the end of the game")
-        return self.proc.wait(timeout=RUN_TIMEOUT), self.out, self.proc.stderr.read()
+        err = self.proc.stderr.read() if self.proc.stderr else None
+        return self.proc.wait(timeout=RUN_TIMEOUT), self.out, err
 
     def kill(self):
         """Ends the game if it still runs and releases its pipes."""
         if self.proc.poll() is None:
             self.proc.kill()
         self.proc.wait()
-        for pipe in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+        for pipe in filter(None, (self.proc.stdin, self.proc.stdout, self.proc.stderr)):
             try:
                 pipe.close()
             except OSError:

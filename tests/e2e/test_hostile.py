@@ -1,0 +1,325 @@
+"""Hostile folders, odd bytes and stale records: objects planted under the game's
+file names, a closed stderr, NUL bytes in stored records, and a play folder
+shared by two players and a hostile third user of their group."""
+
+import os
+import stat
+import unittest
+
+from gamekit import (BANNER_REST, DB, DB_FAILURE, GENIUS, INTRO1, PROMPT, SAVE_FAILURE_PREFIX, SCORE, SCORE_FAILURE,
+                     TEMP, UNKNOWN, Database, GameTest, Player, as_user, cp, expected_game, record, run, screen,
+                     shown_records, summary, uniform_answers)
+
+HANG_TIMEOUT = 10          # a game blocked on a FIFO fails the test instead of holding it up
+IS_ROOT = os.geteuid() == 0
+GROUP, ANYA, BORYA, EVE = 41000, 41001, 41002, 41003
+# Every game answers all 25 right, so every intellect label stays GENIUS; the
+# digit given in test 2 decides the character label (keys "1 2 3 4").
+CHARACTER = {b"1": "еврей", b"2": "нормальный", b"4": "экстримал"}
+NEW = (0, 0, 0, UNKNOWN, UNKNOWN)
+
+SAVED, REWRITE_FAILS, SCORE_REFUSED, DB_REFUSED = "saved", "rewrite fails", "score.dat refused", "pz2004.db refused"
+# What stands under a name, and how a game there must end. Targets: "file", an
+# existing file outside the play folder; "missing", a free path outside; "loot",
+# a name outside that is made a hard link of score.dat.
+PLANTS = [
+    (TEMP, "symlink", "file", SAVED),
+    (TEMP, "symlink", "missing", SAVED),
+    (TEMP, "link", "file", SAVED),
+    (TEMP, "fifo", None, SAVED),
+    (TEMP, "dir", None, REWRITE_FAILS),
+    (SCORE, "symlink", "file", SCORE_REFUSED),
+    (SCORE, "fifo", None, SCORE_REFUSED),
+    (SCORE, "symlink", "/dev/zero", SCORE_REFUSED),
+    (SCORE, "dir", None, SCORE_REFUSED),
+    (SCORE, "link", "loot", SAVED),
+    (DB, "fifo", None, DB_REFUSED),
+    (DB, "symlink", "/dev/zero", DB_REFUSED),
+]
+
+OLD = b"\n" + b"\n".join([record("Аня", 1, 12, 13, "еврей", "ебанутый"), record("Гость", 2, 50, 0, "еврей", GENIUS),
+                          record("Боря", 4, 80, 20, "экстримал", "образованный")])
+
+
+def plant(path, kind, target):
+    if kind == "symlink":
+        os.symlink(target, path)
+    elif kind == "link":
+        os.link(*((path, target) if os.path.basename(path) == SCORE else (target, path)))
+    elif kind == "fifo":
+        os.mkfifo(path, 0o666)
+    else:
+        os.mkdir(path)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def snapshot(*folders):
+    """Every entry under the folders: its type, mode, and bytes or link target."""
+    seen = {}
+    for top in folders:
+        for root, dirs, files in os.walk(top):
+            for name in dirs + files:
+                path = os.path.join(root, name)
+                info = os.lstat(path)
+                body = (read(path) if stat.S_ISREG(info.st_mode)
+                        else os.readlink(path) if stat.S_ISLNK(info.st_mode) else None)
+                seen[path] = (stat.S_IFMT(info.st_mode), stat.S_IMODE(info.st_mode), body)
+    return seen
+
+
+def stored_fields(content, name):
+    """The fields of name's record in a writer-form score file, or None."""
+    for line in content.split(b"\n"):
+        if line.split(b" ")[0] == name:
+            return line.split(b" ")
+    return None
+
+
+def single_regular(info):
+    return stat.S_ISREG(info.st_mode) and info.st_nlink == 1
+
+
+class HostileGames(GameTest):
+    """Whole games in folders where the game's names are taken by other objects."""
+
+    def play_checked(self, folder, name, answer, outcome, user=None):
+        """Plays a whole piped game of name in folder and checks all its output and the
+        score file it leaves against what the game must do. Returns True when it saved."""
+        name, score, temp = cp(name), os.path.join(folder, SCORE), os.path.join(folder, TEMP)
+        info = os.lstat(score) if os.path.lexists(score) else None
+        content = read(score) if info and stat.S_ISREG(info.st_mode) else None
+        popen = {"preexec_fn": as_user(*user)} if user else {}
+        result = run(folder, uniform_answers(name, 25, answer), timeout=HANG_TIMEOUT, **popen)
+        err = result.stderr
+        if outcome in (DB_REFUSED, SCORE_REFUSED):
+            self.assertEqual(result.returncode, 1)
+            self.assertOneLine(err)
+            if outcome == DB_REFUSED:
+                self.assertBytes(result.stdout, DB_FAILURE)
+            else:
+                self.assertGameOutput(result.stdout, BANNER_REST + SCORE_FAILURE)
+            return False
+        fields = stored_fields(content, name)
+        before = (int(fields[1]), int(fields[2]), int(fields[3]), fields[5].decode("cp1251"),
+                  fields[4].decode("cp1251")) if fields else NEW
+        new = record(name, before[0] + 1, before[1] + 25, before[2], CHARACTER[answer], GENIUS)
+        rewrite = fields is not None or not single_regular(info)
+        asked_i, asked_c = shown_records(result.stdout)
+        self.assertAskedAll(asked_i, asked_c)
+        self.assertGameOutput(result.stdout, expected_game(self.db, name, before, asked_i, asked_c, 25, GENIUS,
+                                                           CHARACTER[answer]))
+        if rewrite and outcome == REWRITE_FAILS:
+            self.assertEqual(result.returncode, 1)
+            self.assertOneLine(err)
+            self.assertTrue(err.startswith(SAVE_FAILURE_PREFIX), err)
+            self.assertBytes(read(score), content, "score.dat")
+            return False
+        self.assertEqual((result.returncode, err), (0, b""))
+        lines = [line for line in content.split(b"\n") if line and line.split(b" ")[0] != name]
+        self.assertBytes(read(score), b"\n".join([new] + lines) if rewrite else content + b"\n" + new, "score.dat")
+        self.assertTrue(single_regular(os.lstat(score)), "score.dat is no single-link regular file")
+        if rewrite:
+            self.assertTrue(single_regular(os.lstat(temp)), TEMP)
+            self.assertBytes(read(temp), b"", TEMP)
+        return True
+
+    def assertOneLine(self, err):
+        self.assertEqual((err.count(b"\n"), err[-1:]), (1, b"\n"), err)
+
+    def assertOnlyOwnFiles(self, folder, planted):
+        """The play folder holds the game's names only, each a regular single-link file
+        unless it is the object planted there, still as it was."""
+        for name in os.listdir(folder):
+            self.assertIn(name, (DB, SCORE, TEMP))
+            info = os.lstat(os.path.join(folder, name))
+            if planted is not None and (info.st_dev, info.st_ino) == planted:
+                if stat.S_ISDIR(info.st_mode):
+                    self.assertEqual(os.listdir(os.path.join(folder, name)), [])
+                continue
+            self.assertTrue(single_regular(info), "%s: mode %o, %d links" % (name, info.st_mode, info.st_nlink))
+
+
+class PlantedObjects(HostileGames):
+
+    def setUp(self):
+        super().setUp()
+        os.chmod(self.dir.path, 0o755)  # a player of another uid must reach the cases below
+
+    def case(self, number, user):
+        """A play folder with the database and OLD, and an outside folder holding
+        "victim" (mode 0640); owned by user when there is one."""
+        top = os.path.join(self.dir.path, "case%02d" % number)
+        folder, outside = os.path.join(top, "play"), os.path.join(top, "outside")
+        for path in (top, folder, outside):
+            os.mkdir(path)
+        self.db.write(folder)
+        with open(os.path.join(folder, SCORE), "wb") as f:
+            f.write(OLD)
+        victim = os.path.join(outside, "victim")
+        with open(victim, "wb") as f:
+            f.write(b"victim's own bytes\n")
+        os.chmod(victim, 0o640)
+        if user:
+            for root, dirs, files in os.walk(top):
+                for path in [root] + [os.path.join(root, n) for n in dirs + files]:
+                    os.chown(path, *user)
+        return folder, outside
+
+    def test_planted_objects(self):
+        # A read-only database plays; root ignores modes, so root plays that row under another uid.
+        rows = PLANTS + [(DB, "read-only", None, SAVED)]
+        number = 0
+        for name, kind, target, outcome in rows:
+            for order in (("Новый", "Гость"), ("Гость", "Новый")):
+                number += 1
+                with self.subTest(name=name, kind=kind, target=target, first=order[0]):
+                    user = (ANYA, GROUP) if kind == "read-only" and IS_ROOT else None
+                    folder, outside = self.case(number, user)
+                    path, db = os.path.join(folder, name), os.path.join(folder, DB)
+                    if kind == "read-only":
+                        os.chmod(path, 0o444)
+                    else:
+                        if name != TEMP and kind != "link":
+                            os.remove(path)
+                        plant(path, kind, os.path.join(outside, {"file": "victim"}.get(target, target or "")))
+                    info = os.lstat(path)
+                    planted = (info.st_dev, info.st_ino) if kind != "read-only" else None
+                    around, db_before = snapshot(outside), snapshot(folder).get(db)
+                    for player in order:
+                        self.play_checked(folder, player, b"2" if player == "Гость" else b"4", outcome, user)
+                        self.assertEqual(snapshot(outside), around, "something outside the play folder changed")
+                        self.assertOnlyOwnFiles(folder, planted)
+                        self.assertEqual(snapshot(folder).get(db), db_before, DB)
+
+    def test_closed_stderr_and_a_database_that_shrinks(self):
+        old = b"\n" + record("Гость", 2, 50, 0, "еврей", GENIUS)
+        self.setup_files(score=old)
+        player = Player(self.dir.path, stderr=None, preexec_fn=lambda: os.close(2))
+        try:
+            player.wait_for_end(PROMPT, "the name prompt")
+            player.send(cp("Гость") + b"\n\n")
+            first = player.next_screen()
+            shrunk = Database.standard(25).content()   # no intellect record left: the next load fails
+            with open(self.dir.file(DB), "r+b") as f:
+                f.truncate(0)
+                f.write(shrunk)
+            player.send(b"1\n")
+            rc, out, _ = player.finish()
+        finally:
+            player.kill()
+        self.assertEqual(rc, 1)
+        self.assertGameOutput(out, BANNER_REST + summary(cp("Гость"), 2, 50, 0, GENIUS, "еврей") + INTRO1
+                              + screen(1, *self.db.shown(first)) + DB_FAILURE)
+        self.assertBytes(self.dir.read(DB), shrunk, DB)
+        self.assertBytes(self.dir.read(SCORE), old, "score.dat")
+        self.assertFalse(self.dir.exists(TEMP))
+
+    def test_stored_nul_bytes(self):
+        # A NUL byte makes a record damaged: never matched, carried as it stands.
+        nul_name = cp("Ма") + b"\0" + cp("ша 2 50 0 еврей гений")
+        nul_label = cp("Лена 1 25 0 нор") + b"\0" + cp("мальный гений")
+        after = [record("Вика", 1, 25, 0, "экстримал", GENIUS), record("Дима", 3, 75, 0, "еврей", GENIUS)]
+        self.setup_files(score=b"\n".join([b"", nul_name, record("Гость", 2, 50, 0, "еврей", GENIUS), nul_label]
+                                          + after))
+        self.check_game(uniform_answers(cp("Гость"), 25, b"2"), cp("Гость"), 25, GENIUS, "нормальный",
+                        before=(2, 50, 0, GENIUS, "еврей"))
+        rewritten = b"\n".join([record("Гость", 3, 75, 0, "нормальный", GENIUS), nul_name, nul_label] + after)
+        self.assertBytes(self.dir.read(SCORE), rewritten, "score.dat")
+        # The name before the NUL is a new player, appended after everything.
+        self.check_game(uniform_answers(cp("Ма"), 25, b"1"), cp("Ма"), 25, GENIUS, "еврей")
+        self.assertBytes(self.dir.read(SCORE), rewritten + b"\n" + record("Ма", 1, 25, 0, "еврей", GENIUS),
+                         "score.dat")
+
+
+@unittest.skipUnless(IS_ROOT, "needs root to play as several users")
+class SharedFolder(HostileGames):
+    """Аня and Боря play in one folder of their group (mode 2775); Ева, a third user of
+    the group, plants every object of PLANTS there between their games. Аня's files
+    outside are the targets: notes (0644) and, in a folder only she may enter, secret (0600)."""
+
+    def as_eve(self, action, *args):
+        pid = os.fork()
+        if pid == 0:
+            try:
+                as_user(EVE, GROUP)()
+                action(*args)
+                os._exit(0)
+            except BaseException:
+                os._exit(1)
+        self.assertEqual(os.waitpid(pid, 0)[1], 0, "Ева could not %s%r" % (action.__name__, args))
+
+    def mkdir(self, path, mode, uid, gid):
+        os.mkdir(path)
+        os.chown(path, uid, gid)
+        os.chmod(path, mode)   # after chown, which may clear the set-group-ID bit
+        return path
+
+    def test_shared_folder(self):
+        top = self.mkdir(os.path.join(self.dir.path, "shared"), 0o755, 0, 0)
+        os.chmod(self.dir.path, 0o755)
+        folder = self.mkdir(os.path.join(top, "play"), 0o2775, 0, GROUP)
+        notes_dir, private = (self.mkdir(os.path.join(top, n), m, ANYA, ANYA) for n, m in (("anya", 0o755),
+                                                                                             ("anya-private", 0o700)))
+        eve_dir = self.mkdir(os.path.join(top, "eve"), 0o755, EVE, EVE)
+        for path, mode in ((os.path.join(notes_dir, "notes"), 0o644), (os.path.join(private, "secret"), 0o600)):
+            with open(path, "wb") as f:
+                f.write(cp("только для Ани: %s\n" % path))
+            os.chown(path, ANYA, ANYA)
+            os.chmod(path, mode)
+        self.db.write(folder)
+        os.chmod(os.path.join(folder, DB), 0o444)
+        score = os.path.join(folder, SCORE)
+        with open(score, "wb"):
+            pass
+        os.chown(score, ANYA, GROUP)   # as a launcher run by Аня would leave it
+        os.chmod(score, 0o664)
+        targets = {"file": os.path.join(private, "secret"), "missing": os.path.join(private, "new"),
+                   "loot": os.path.join(eve_dir, "loot")}
+        players = [("Аня", ANYA, b"1"), ("Боря", BORYA, b"2")]
+        saves = {}
+        for round_, (name, kind, target, outcome) in enumerate([(None, None, None, SAVED)] + PLANTS
+                                                               + [(None, None, None, SAVED)]):
+            with self.subTest(round=round_, name=name, kind=kind, target=target):
+                path, held, planted = name and os.path.join(folder, name), None, None
+                if name == TEMP:
+                    if os.path.lexists(path):
+                        self.as_eve(os.unlink, path)   # the empty one a player left
+                elif name and kind != "link":
+                    held = os.path.join(eve_dir, "held-" + name)
+                    self.as_eve(os.rename, path, held)
+                if name == TEMP and kind == "link":
+                    # fs.protected_hardlinks keeps Ева from linking Аня's files;
+                    # the game must not count on it, so root plants this one for her.
+                    plant(path, kind, os.path.join(notes_dir, "notes"))
+                elif name:
+                    self.as_eve(plant, path, kind, targets.get(target, target))
+                if name:
+                    info = os.lstat(path)
+                    planted = (info.st_dev, info.st_ino)
+                around = snapshot(notes_dir, private, eve_dir)
+                guest = ("Гость%02d" % round_, (ANYA, BORYA)[round_ % 2], b"4")
+                for player, uid, answer in [guest] + players:
+                    if self.play_checked(folder, player, answer, outcome, (uid, GROUP)):
+                        saves[player] = saves.get(player, 0) + 1
+                    self.assertEqual(snapshot(notes_dir, private, eve_dir), around, "Аня's or Ева's files changed")
+                    self.assertOnlyOwnFiles(folder, planted)
+                if held:
+                    self.as_eve(os.rmdir if kind == "dir" else os.unlink, path)
+                    self.as_eve(os.rename, held, path)
+                elif name == TEMP and kind == "dir":
+                    self.as_eve(os.rmdir, path)
+        # Nobody was locked out: Аня and Боря saved in every round where the game may save.
+        self.assertEqual((saves["Аня"], saves["Боря"]), (2 + [o for _, _, _, o in PLANTS].count(SAVED),) * 2)
+        # Every record with the right values: one attempt and 25 right answers per saved game.
+        characters = {name: CHARACTER[answer] for name, _, answer in players}
+        self.assertEqual(sorted(read(score).split(b"\n")),
+                         sorted(record(name, count, 25 * count, 0, characters.get(name, CHARACTER[b"4"]), GENIUS)
+                                for name, count in saves.items()))
+
+
+if __name__ == "__main__":
+    unittest.main()
