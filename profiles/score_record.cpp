@@ -2,6 +2,7 @@
 // refused when they do not fit their field, so no field is ever overrun.
 #include "profiles/score_record.h"
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -120,34 +121,53 @@ std::uint64_t blankBytes(std::uint64_t word) {
     return ~(((diff & ~kHighBits) + ~kHighBits) | diff) & kHighBits;
 }
 
-// Number of high bits set in a result above.
-std::uint32_t countMarked(std::uint64_t marks) { return static_cast<std::uint32_t>(((marks >> 7) * kLowBits) >> 56); }
-
-// True when the line has exactly five bytes below 0x21 and all five are blanks.
-bool hasFiveBlanksOnly(std::string_view line) {
-    std::uint32_t below = 0, blanks = 0;
-    std::size_t at = 0;
-    for (; at + 8 <= line.size(); at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, line.data() + at, 8);
-        below += countMarked(bytesBelow21(word));
-        blanks += countMarked(blankBytes(word));
-    }
-    for (; at < line.size(); ++at) {
-        below += static_cast<unsigned char>(line[at]) < 0x21;
-        blanks += line[at] == ' ';
-    }
-    return below == kScoreFields - 1 && blanks == kScoreFields - 1;
+// Lane number (the byte's place in memory) of the first marked byte of a word,
+// and the marks without that one; byte order decides which end lane 0 sits at.
+int firstMarkedLane(std::uint64_t marks) {
+    bool little = std::endian::native == std::endian::little;
+    return (little ? std::countr_zero(marks) : std::countl_zero(marks)) / 8;
 }
 
-// True when a blank at each of the five places begins a token that the writer
-// writes as it stands: no second blank, no number with a plus or leading zero.
-bool blanksBeginPlainTokens(std::string_view line) {
-    const char* end = line.data() + line.size();
-    for (const char* blank = line.data(); (blank = static_cast<const char*>(std::memchr(
-                                               blank, ' ', static_cast<std::size_t>(end - blank)))) != nullptr;) {
-        char next = *++blank;  // the line's last byte is no blank, so this is in the line
-        char after = blank + 1 < end ? blank[1] : '\0';
+std::uint64_t laneMark(int lane) {
+    return std::endian::native == std::endian::little ? std::uint64_t{0x80} << (8 * lane)
+                                                      : std::uint64_t{0x80} << (56 - 8 * lane);
+}
+
+// The marks of lanes count and up (count below 8).
+std::uint64_t marksFrom(std::uint64_t marks, int count) {
+    std::uint64_t all = ~std::uint64_t{0};
+    return marks & (std::endian::native == std::endian::little ? all << (8 * count) : all >> (8 * count));
+}
+
+// Finds the blanks of a line that has at least eight bytes. Returns false when a
+// byte below 0x21 is no blank, or there are more than five blanks.
+bool findFiveBlanks(std::string_view line, std::size_t (&blankAt)[kScoreFields - 1], int& found) {
+    found = 0;
+    for (std::size_t at = 0; at < line.size(); at += 8) {
+        std::size_t start = at + 8 <= line.size() ? at : line.size() - 8;  // the last word ends with the line
+        std::uint64_t word;
+        std::memcpy(&word, line.data() + start, 8);
+        int seen = static_cast<int>(at - start);  // lanes the word before has looked at
+        std::uint64_t blanks = marksFrom(blankBytes(word), seen);
+        if (marksFrom(bytesBelow21(word), seen) != blanks) return false;
+        for (; blanks != 0; blanks &= ~laneMark(firstMarkedLane(blanks))) {
+            if (found == kScoreFields - 1) return false;
+            blankAt[found++] = start + static_cast<std::size_t>(firstMarkedLane(blanks));
+        }
+    }
+    return true;
+}
+
+// True when the line is six tokens joined by five single blanks, with no other
+// byte below 0x21, and no number that the writer would write otherwise (with a
+// plus, or a leading zero).
+bool isPlainRecordLine(std::string_view line) {
+    std::size_t blankAt[kScoreFields - 1];
+    int found = 0;
+    if (!findFiveBlanks(line, blankAt, found) || found != kScoreFields - 1) return false;
+    for (std::size_t blank : blankAt) {
+        char next = line[blank + 1];  // the line's last byte is no blank
+        char after = blank + 2 < line.size() ? line[blank + 2] : '\0';
         if (next == ' ' || next == '+' || (next == '0' && static_cast<unsigned char>(after) > ' ') ||
             (next == '-' && after == '0')) {
             return false;
@@ -229,7 +249,7 @@ bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line
     if (feed == nullptr && window.size() == kRecordWindow) return false;  // the line may go on
     line = window.substr(0, feed != nullptr ? static_cast<std::size_t>(feed - window.data()) : window.size());
     if (line.size() < 2 * kScoreFields - 1 || static_cast<unsigned char>(line.back()) < 0x21) return false;
-    if (!hasFiveBlanksOnly(line) || !blanksBeginPlainTokens(line)) return false;
+    if (!isPlainRecordLine(line)) return false;
     if (line.size() > name.size() && line[name.size()] == ' ' && line.compare(0, name.size(), name) == 0) return false;
     in.consume(line.size());
     return true;
