@@ -36,6 +36,8 @@ public:
     // Reads past the next line feed; false when the end came first.
     bool skipLine();
 
+    // True when no bytes lie beyond those at hand (a byte string always).
+    bool reachesEnd() const { return file_ == platform::kNoFile || ended_ || failed_; }
     // True when a read of the file failed (the end of a file is no failure).
     bool failed() const { return failed_; }
     // Bytes read so far from the start.

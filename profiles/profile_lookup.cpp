@@ -53,7 +53,7 @@ bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, 
         if (first) lookup.firstRecord = start;
         plain = plain && (first || start - gapStart == 1);
         std::string_view line;
-        if (takePlainLine(in, name, line)) continue;  // one record, and another player's
+        if (!takePlainRun(in, name).empty() || takePlainLine(in, name, line)) continue;  // others' records
         PlayerProfile& record = found ? afterFound : profile;
         RecordRead read = readAnyRecord(in, record);
         bool mine = !found && read == RecordRead::Whole && std::strcmp(record.name, typedName) == 0;

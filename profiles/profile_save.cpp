@@ -102,9 +102,10 @@ void copyOtherRecords(ByteReader& in, ByteWriter& out, const char* typedName) {
     while (skipWhitespace(in)) {
         RecordTokens tokens;
         std::string_view line;
-        if (takePlainLine(in, typedName, line)) {
+        std::string_view run = takePlainRun(in, typedName);
+        if (!run.empty() || takePlainLine(in, typedName, line)) {
             out.put('\n');
-            out.write(line);  // another player's record, already as the writer would write it
+            out.write(run.empty() ? line : run);  // others' records, already as the writer would write them
         } else if (takeRecordTokens(in, tokens)) {
             copyRecordTokens(tokens, out, typedName);
         } else {

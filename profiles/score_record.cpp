@@ -121,55 +121,60 @@ std::uint64_t blankBytes(std::uint64_t word) {
     return ~(((diff & ~kHighBits) + ~kHighBits) | diff) & kHighBits;
 }
 
-// Lane number (the byte's place in memory) of the first marked byte of a word,
-// and the marks without that one; byte order decides which end lane 0 sits at.
-int firstMarkedLane(std::uint64_t marks) {
-    bool little = std::endian::native == std::endian::little;
-    return (little ? std::countr_zero(marks) : std::countl_zero(marks)) / 8;
+// Eight bytes of text as a number whose lowest byte is the first, whatever the
+// machine's byte order, so that a byte's lane is its place in the text.
+std::uint64_t loadWord(const char* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
 }
 
-std::uint64_t laneMark(int lane) {
-    return std::endian::native == std::endian::little ? std::uint64_t{0x80} << (8 * lane)
-                                                      : std::uint64_t{0x80} << (56 - 8 * lane);
-}
-
-// The marks of lanes count and up (count below 8).
-std::uint64_t marksFrom(std::uint64_t marks, int count) {
-    std::uint64_t all = ~std::uint64_t{0};
-    return marks & (std::endian::native == std::endian::little ? all << (8 * count) : all >> (8 * count));
-}
-
-// Finds the blanks of a line that has at least eight bytes. Returns false when a
-// byte below 0x21 is no blank, or there are more than five blanks.
-bool findFiveBlanks(std::string_view line, std::size_t (&blankAt)[kScoreFields - 1], int& found) {
-    found = 0;
-    for (std::size_t at = 0; at < line.size(); at += 8) {
-        std::size_t start = at + 8 <= line.size() ? at : line.size() - 8;  // the last word ends with the line
-        std::uint64_t word;
-        std::memcpy(&word, line.data() + start, 8);
-        int seen = static_cast<int>(at - start);  // lanes the word before has looked at
-        std::uint64_t blanks = marksFrom(blankBytes(word), seen);
-        if (marksFrom(bytesBelow21(word), seen) != blanks) return false;
-        for (; blanks != 0; blanks &= ~laneMark(firstMarkedLane(blanks))) {
-            if (found == kScoreFields - 1) return false;
-            blankAt[found++] = start + static_cast<std::size_t>(firstMarkedLane(blanks));
-        }
+// Notes the blanks marked in a word whose first byte is at offset start.
+// Returns false when there are more than five in all.
+bool noteBlanks(std::uint64_t blanks, std::size_t start, std::size_t (&blankAt)[kScoreFields - 1], int& found) {
+    for (; blanks != 0; blanks &= blanks - 1) {
+        if (found == kScoreFields - 1) return false;
+        blankAt[found++] = start + static_cast<std::size_t>(std::countr_zero(blanks) / 8);
     }
     return true;
 }
 
+// Finds the blanks of a line of at least eight bytes. Returns false when a byte
+// below 0x21 is no blank, or there are more than five blanks.
+bool findFiveBlanks(std::string_view line, std::size_t (&blankAt)[kScoreFields - 1], int& found) {
+    found = 0;
+    std::size_t at = 0;
+    for (; at + 8 < line.size(); at += 8) {
+        std::uint64_t word = loadWord(line.data() + at);
+        std::uint64_t blanks = blankBytes(word);
+        if (bytesBelow21(word) != blanks || !noteBlanks(blanks, at, blankAt, found)) return false;
+    }
+    // The last word ends with the line; the lanes that the word before saw are left out.
+    std::size_t start = line.size() - 8;
+    std::uint64_t unseen = ~std::uint64_t{0} << (8 * (at - start));
+    std::uint64_t word = loadWord(line.data() + start);
+    std::uint64_t blanks = blankBytes(word) & unseen;
+    return (bytesBelow21(word) & unseen) == blanks && noteBlanks(blanks, start, blankAt, found);
+}
+
 // True when the line is six tokens joined by five single blanks, with no other
-// byte below 0x21, and no number that the writer would write otherwise (with a
-// plus, or a leading zero).
-bool isPlainRecordLine(std::string_view line) {
+// byte below 0x21, no number that the writer would write otherwise (with a plus,
+// or a leading zero), and the first token is not name.
+bool isPlainRecordLine(std::string_view line, std::string_view name) {
     std::size_t blankAt[kScoreFields - 1];
     int found = 0;
+    if (line.size() < 2 * kScoreFields - 1 || static_cast<unsigned char>(line.back()) < 0x21 ||
+        static_cast<unsigned char>(line.front()) < 0x21) {
+        return false;
+    }
     if (!findFiveBlanks(line, blankAt, found) || found != kScoreFields - 1) return false;
-    for (std::size_t blank : blankAt) {
-        char next = line[blank + 1];  // the line's last byte is no blank
-        char after = blank + 2 < line.size() ? line[blank + 2] : '\0';
-        if (next == ' ' || next == '+' || (next == '0' && static_cast<unsigned char>(after) > ' ') ||
-            (next == '-' && after == '0')) {
+    if (blankAt[0] == name.size() && line.compare(0, name.size(), name) == 0) return false;
+    for (int blank = 0; blank + 1 < kScoreFields - 1; ++blank) {
+        std::size_t at = blankAt[blank] + 1, next = blankAt[blank + 1];
+        if (next == at) return false;  // two blanks in a row
+        if (blank >= 3) continue;      // the blanks before the three numbers matter more
+        if (line[at] == '+' || (line[at] == '0' && next > at + 1) || (line[at] == '-' && line[at + 1] == '0')) {
             return false;
         }
     }
@@ -225,7 +230,7 @@ RecordRead readScoreRecord(ByteReader& in, PlayerProfile& profile, ByteWriter* e
 
 bool takeRecordTokens(ByteReader& in, RecordTokens& tokens) {
     std::string_view window = in.window(kRecordWindow);
-    bool lastWindow = window.size() < kRecordWindow;  // it reaches the end of the file
+    bool lastWindow = in.reachesEnd();
     const char* at = window.data();
     const char* end = at + window.size();
     tokens.count = 0;
@@ -246,13 +251,25 @@ bool takeRecordTokens(ByteReader& in, RecordTokens& tokens) {
 bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line) {
     std::string_view window = in.window(kRecordWindow);
     const char* feed = static_cast<const char*>(std::memchr(window.data(), '\n', window.size()));
-    if (feed == nullptr && window.size() == kRecordWindow) return false;  // the line may go on
+    if (feed == nullptr && !in.reachesEnd()) return false;  // the line may go on
     line = window.substr(0, feed != nullptr ? static_cast<std::size_t>(feed - window.data()) : window.size());
-    if (line.size() < 2 * kScoreFields - 1 || static_cast<unsigned char>(line.back()) < 0x21) return false;
-    if (!isPlainRecordLine(line)) return false;
-    if (line.size() > name.size() && line[name.size()] == ' ' && line.compare(0, name.size(), name) == 0) return false;
+    if (!isPlainRecordLine(line, name)) return false;
     in.consume(line.size());
     return true;
+}
+
+std::string_view takePlainRun(ByteReader& in, std::string_view name) {
+    std::string_view window = in.window(kRecordWindow);
+    std::size_t run = 0;  // the end of the last line taken
+    for (std::size_t at = 0; at < window.size() && static_cast<unsigned char>(window[at]) > ' '; at = run + 1) {
+        const char* feed = static_cast<const char*>(std::memchr(window.data() + at, '\n', window.size() - at));
+        if (feed == nullptr) break;  // the last line is left to takePlainLine, which knows about the end
+        std::size_t end = static_cast<std::size_t>(feed - window.data());
+        if (!isPlainRecordLine(window.substr(at, end - at), name)) break;
+        run = end;
+    }
+    in.consume(run);
+    return window.substr(0, run);
 }
 
 RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile) {

@@ -68,6 +68,12 @@ bool isInWriterForm(const RecordTokens& tokens);
 // line is read the general way, which copes with everything.
 bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line);
 
+// Takes as many such lines as the buffer holds in one go: lines joined by single
+// line feeds, from where in stands (at a token) up to the end of the last line
+// taken, its line feed left. Returns the bytes taken (good until in is used
+// again), empty for none.
+std::string_view takePlainRun(ByteReader& in, std::string_view name);
+
 // Writes the tokens as they stand, joined by single blanks.
 void writeTokens(ByteWriter& out, const RecordTokens& tokens);
 
