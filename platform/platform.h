@@ -55,6 +55,10 @@ bool isWritable(const char* path);
 // Reads up to size bytes. Returns the count read, 0 at the end, -1 on failure.
 long readBytes(FileHandle file, void* buffer, std::size_t size);
 
+// Moves the read position of the open file to offset bytes from its start.
+// Returns false on failure.
+bool seekTo(FileHandle file, std::int64_t offset);
+
 // Writes all size bytes. Returns false on failure.
 bool writeBytes(FileHandle file, const void* bytes, std::size_t size);
 

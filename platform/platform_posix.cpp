@@ -190,6 +190,11 @@ long readBytes(FileHandle file, void* buffer, std::size_t size) {
     return static_cast<long>(count);
 }
 
+bool seekTo(FileHandle file, std::int64_t offset) {
+    return lseek(toDescriptor(file), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ||
+           failWithErrno();
+}
+
 bool writeBytes(FileHandle file, const void* bytes, std::size_t size) {
     const char* next = static_cast<const char*>(bytes);
     while (size > 0) {

@@ -12,6 +12,9 @@
 namespace {
 
 constexpr int kLinesPerRecord = 6;
+
+// The database's record starts, from the start-up count.
+RecordIndex recordIndex;
 constexpr int kCharacterKeyStride = 2;  // key digits at bytes 0, 2, 4 and 6
 
 // The byte at position minus the code of '0', taken as a signed 8-bit value.
@@ -95,11 +98,13 @@ int readDbLine(DbLineReader& reader, char (&line)[kLineSize]) {
     return nothingRead ? -1 : stored;
 }
 
-std::int32_t countRecordPasses(ByteReader& in) {
+std::int32_t countRecordPasses(ByteReader& in, RecordIndex* index) {
     std::int64_t lines = 0;
     char last = '\n';  // an empty file ends as if with a line feed
     for (std::string_view bytes = in.available(); !bytes.empty(); bytes = in.available()) {
-        lines += std::count(bytes.begin(), bytes.end(), '\n');
+        std::int64_t feeds = std::count(bytes.begin(), bytes.end(), '\n');
+        if (index != nullptr) noteRecordStarts(*index, bytes, in.offset(), lines, feeds);
+        lines += feeds;
         last = bytes.back();
         in.consume(bytes.size());
     }
@@ -125,9 +130,14 @@ bool readQuestionRecord(ByteReader& in, std::int32_t recordNumber, TestKind kind
 bool countQuestions() {
     platform::FileHandle file = openDatabase();
     if (file == platform::kNoFile) return false;
+    clearIndex(recordIndex);
+    platform::FileIdentity before;
+    bool identified = platform::identifyFile(file, before);
     ByteReader in(file);
-    std::int32_t passes = countRecordPasses(in);
+    std::int32_t passes = countRecordPasses(in, &recordIndex);
     if (in.failed()) return reportReadFailure(file);
+    // An index of a file that changed while it was read would point anywhere.
+    recordIndex.valid = identified && platform::identifyFile(file, recordIndex.file) && recordIndex.file == before;
     platform::closeFile(file);
     runState.intellectQuestionCount = passes - (kCharacterRecords + 1);
     return true;
@@ -136,8 +146,15 @@ bool countQuestions() {
 bool loadQuestionRecord(std::int32_t recordNumber, TestKind kind) {
     platform::FileHandle file = openDatabase();
     if (file == platform::kNoFile) return false;
+    std::int32_t first = 1;
+    std::int64_t offset = 0;
+    platform::FileIdentity now;
+    if (recordIndex.valid && recordNumber >= 1 && platform::identifyFile(file, now) && now == recordIndex.file) {
+        findNearestPlace(recordIndex, recordNumber, first, offset);
+    }
+    if (offset > 0 && !platform::seekTo(file, offset)) return reportReadFailure(file);
     ByteReader in(file);
-    bool loaded = readQuestionRecord(in, recordNumber, kind);
+    bool loaded = readQuestionRecord(in, recordNumber - first + 1, kind);
     if (in.failed()) return reportReadFailure(file);
     platform::closeFile(file);
     if (loaded) return true;

@@ -1,12 +1,14 @@
 // The question database: six-line text records (question, four answers, key),
 // records 1..25 for the character test and 26 onward for the intellect test.
-// Every load opens the file anew and reads it from its first line.
+// Every load opens the file anew; it reads from the first line, or from the
+// nearest record start that the start-up count noted while the file is unchanged.
 #pragma once
 
 #include <cstdint>
 
 #include "app/run_state.h"
 #include "io/byte_reader.h"
+#include "questions/record_index.h"
 
 enum class TestKind { Intellect, Character };
 
@@ -27,8 +29,9 @@ struct DbLineReader {
 int readDbLine(DbLineReader& reader, char (&line)[kLineSize]);
 
 // Number of passes the start-up scan makes over the file: one per six lines
-// read, the final one ending at the end of the file.
-std::int32_t countRecordPasses(ByteReader& in);
+// read, the final one ending at the end of the file. With index, the starts of
+// records are noted there on the way.
+std::int32_t countRecordPasses(ByteReader& in, RecordIndex* index = nullptr);
 
 // Reads record recordNumber, counted from where in stands, into CurrentQuestion
 // and the key fields of the given test, which then hold what reading records 1

@@ -115,3 +115,28 @@ TEST_F(QuestionDb, LongestLineIsHeldWhole) {
     ASSERT_TRUE(readQuestionRecord(in, 1, TestKind::Intellect));
     EXPECT_EQ(std::string(runState.currentQuestion.questionText), question);
 }
+
+TEST_F(QuestionDb, IndexedLoadsEqualLoadsFromTheFirstLine) {
+    std::string text;  // records of varied length, so that places are not evenly spaced
+    for (int n = 1; n <= 5000; ++n) text += record("Q" + std::to_string(n) + std::string(n % 7, 'x'), "3 1 4 2");
+    RecordIndex index{};
+    clearIndex(index);
+    ByteReader counted(text);
+    EXPECT_EQ(countRecordPasses(counted, &index), 5001);
+    EXPECT_LE(index.places, kIndexPlaces);
+    EXPECT_EQ(index.stride, 8);  // 5000 records in at most 1024 places
+    for (std::int32_t n : {1, 2, 8, 9, 1023, 1024, 1025, 4096, 4999, 5000}) {
+        SCOPED_TRACE(n);
+        std::int32_t first = 0;
+        std::int64_t offset = -1;
+        findNearestPlace(index, n, first, offset);
+        ASSERT_TRUE(first >= 1 && first <= n && n - first < index.stride);
+        ByteReader fromPlace(std::string_view(text).substr(static_cast<std::size_t>(offset)));
+        ASSERT_TRUE(readQuestionRecord(fromPlace, n - first + 1, TestKind::Character));
+        CurrentQuestion viaIndex = runState.currentQuestion;
+        ByteReader fromStart(text);
+        ASSERT_TRUE(readQuestionRecord(fromStart, n, TestKind::Character));
+        EXPECT_EQ(std::memcmp(&viaIndex, &runState.currentQuestion, sizeof viaIndex), 0);
+        EXPECT_EQ(std::string(viaIndex.questionText), "Q" + std::to_string(n) + std::string(n % 7, 'x'));
+    }
+}
