@@ -1,6 +1,8 @@
+#!/usr/bin/env bash
 # Sourced by the play, test and package commands: pz_require GROUP... finds the
 # packages of those groups in scripts/packages.list that this machine lacks. As
 # root it installs them with apt-get; otherwise it prints the command that would.
+# Run as a command, scripts/packages.sh GROUP... does the same.
 
 PZ_PACKAGE_LIST=${BASH_SOURCE[0]%/*}/packages.list
 
@@ -58,3 +60,7 @@ pz_require() {
         return 1
     fi
 }
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    pz_require "$@"
+fi
