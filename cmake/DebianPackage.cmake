@@ -7,9 +7,9 @@ if(NOT PZ_CHANGELOG_TOP MATCHES "^prozorometr \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "doc/changelog must begin with an entry for version ${PROJECT_VERSION}")
 endif()
 
-# Compresses doc/NAME into gz/AS.gz in the build folder; sets VAR to its path.
-function(pz_gzip_doc name as var)
-  set(copy ${CMAKE_BINARY_DIR}/gz/${as})
+# Compresses doc/NAME into gz/NAME.gz in the build folder; sets VAR to its path.
+function(pz_gzip_doc name var)
+  set(copy ${CMAKE_BINARY_DIR}/gz/${name})
   add_custom_command(OUTPUT ${copy}.gz
     COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/doc/${name} ${copy}
     COMMAND gzip -9nf ${copy}
@@ -20,10 +20,10 @@ endfunction()
 
 set(PZ_GZIPPED_PAGES)
 foreach(page IN LISTS PZ_MAN_PAGES)
-  pz_gzip_doc(${page} ${page} gzipped)
+  pz_gzip_doc(${page} gzipped)
   list(APPEND PZ_GZIPPED_PAGES ${gzipped})
 endforeach()
-pz_gzip_doc(changelog changelog PZ_GZIPPED_CHANGELOG)
+pz_gzip_doc(changelog PZ_GZIPPED_CHANGELOG)
 add_custom_target(debian_docs ALL DEPENDS ${PZ_GZIPPED_PAGES} ${PZ_GZIPPED_CHANGELOG})
 
 install(FILES ${PZ_GZIPPED_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)

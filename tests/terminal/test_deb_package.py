@@ -27,7 +27,7 @@ def output_of(*command):
 
 
 def missing_reason():
-    for tool, package in (("dpkg-deb", "dpkg"), ("dpkg-shlibdeps", "dpkg-dev")):
+    for tool, package in (("dpkg-deb", "dpkg"), ("dpkg-shlibdeps", "dpkg-dev"), ("file", "file")):
         if shutil.which(tool) is None:
             return f"{tool} is not installed (apt-get install {package})"
     if not BUILD_DIR or not VERSION:
