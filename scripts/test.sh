@@ -5,6 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# What a bare Debian machine lacks is installed first when we may, otherwise named.
+source scripts/packages.sh
+pz_require build play test package || exit 1
+
 run_suite() {
     local dir=$1; shift
     cmake -S . -B "$dir" -DPZ_WERROR=ON "$@" >/dev/null

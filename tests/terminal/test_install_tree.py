@@ -1,5 +1,6 @@
 """The installed tree: what `cmake --install` lays out, a whole game played through
-the installed launcher from a fresh home, and the manual page rendering cleanly."""
+the installed launcher from a fresh home, the manual page rendering cleanly and
+the menu entry naming the installed launcher."""
 
 import os
 import pathlib
@@ -10,8 +11,9 @@ import unittest
 from termkit import BUILD_DIR, cp, fresh_home, main, make_temp_folder, score_records
 
 CMAKE = os.environ.get("PZ_CMAKE", "cmake")
-TREE = ["bin/prozorometr", "bin/prozorometr-play", "bin/pzcheck", "share/man/man6/prozorometr-play.6",
-        "share/man/man6/prozorometr.6", "share/prozorometr/pz2004.db"]
+TREE = ["bin/prozorometr", "bin/prozorometr-play", "bin/pzcheck", "share/applications/prozorometr.desktop",
+        "share/icons/hicolor/scalable/apps/prozorometr.svg", "share/man/man6/prozorometr-play.6",
+        "share/man/man6/prozorometr.6", "share/man/man6/pzcheck.6", "share/prozorometr/pz2004.db"]
 
 
 class InstalledTree(unittest.TestCase):
@@ -65,8 +67,8 @@ class InstalledTree(unittest.TestCase):
         checks = []
         if shutil.which("man"):
             checks.append((["man", "--warnings", "-l", str(page)], b"pzcheck"))
-            checks.append((["man", "--warnings", "-M", str(self.prefix / "share" / "man"), "6", "prozorometr-play"],
-                           b"luit"))
+            for name in ("prozorometr-play", "pzcheck"):
+                checks.append((["man", "--warnings", "-M", str(self.prefix / "share" / "man"), "6", name], b"luit"))
         if shutil.which("groff"):
             checks.append((["groff", "-man", "-ww", "-z", str(page)], b""))
         if not checks:
@@ -79,6 +81,17 @@ class InstalledTree(unittest.TestCase):
                 self.assertEqual(run.returncode, 0, run.stderr)
                 self.assertEqual(run.stderr, b"")
                 self.assertIn(expected, run.stdout)
+
+    def test_menu_entry_starts_the_installed_launcher_in_a_terminal(self):
+        entry = self.prefix / "share" / "applications" / "prozorometr.desktop"
+        fields = dict(line.split("=", 1) for line in entry.read_text(encoding="utf-8").splitlines() if "=" in line)
+        self.assertEqual(fields["Exec"], str(self.prefix / "bin" / "prozorometr-play"))
+        self.assertEqual([fields["Terminal"], fields["Categories"], fields["Icon"]], ["true", "Game;", "prozorometr"])
+        self.assertEqual(fields["Name[ru]"], "Прозорометр-2004")
+        if shutil.which("desktop-file-validate") is None:
+            self.skipTest("desktop-file-validate is not installed (desktop-file-utils)")
+        run = subprocess.run(["desktop-file-validate", str(entry)], capture_output=True, timeout=30)
+        self.assertEqual((run.returncode, run.stdout + run.stderr), (0, b""))
 
 
 if __name__ == "__main__":

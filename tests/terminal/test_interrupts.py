@@ -131,7 +131,7 @@ class InterruptedUnderLuit(GameOnTerminal):
             with self.subTest(stop=stop):
                 self.reach(stop)
                 self.game.type(b"\x03")
-                self.game.finish()
+                self.assertEqual(self.game.finish(), 128 + signal.SIGINT, "the shell's word for a game ended by ^C")
                 self.assertEqual(self.game.settings(), self.game.before)
                 self.assertEqual(self.score.read_bytes(), OLD_SCORES)
 

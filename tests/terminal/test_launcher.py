@@ -8,8 +8,8 @@ import shutil
 import subprocess
 import unittest
 
-from termkit import (LAUNCHER, PtyGame, cp, fresh_home, luit_missing_reason, main, make_cp1251_locale,
-                     make_temp_folder, utf8_locale_env)
+from termkit import (BINARY, LAUNCHER, PtyGame, cp, fresh_home, game_missing_reason, luit_missing_reason, main,
+                     make_cp1251_locale, make_temp_folder, utf8_locale_env)
 
 HELLO = "Привет"
 FAKE_GAME = """#!/bin/sh
@@ -70,10 +70,26 @@ class Choosing(Launcher):
         reason = luit_missing_reason()
         if reason:
             self.skipTest(reason)
+        scratch = pathlib.Path(self.folder, "scratch")
+        scratch.mkdir()
         for option, env in [("", {}), ("--luit", {"PROZOROMETR_LUIT": "no"}), ("", {"PROZOROMETR_LUIT": "yes"})]:
             with self.subTest(option=option, env=env):
-                status, output = self.launch(*filter(None, [option]), **{**utf8_locale_env(), **env})
+                status, output = self.launch(*filter(None, [option]), **{**utf8_locale_env(), **env},
+                                             TMPDIR=str(scratch))
                 self.assert_luit(output)
+                self.assertEqual(status, 7, "the game's exit status passes through luit")
+                self.assertEqual(os.listdir(scratch), [], "the status file is removed")
+
+    def test_refused_database_fails_the_launcher_both_ways(self):
+        reason = game_missing_reason()
+        if reason:
+            self.skipTest(reason)
+        self.database.write_bytes(cp("Вопрос\n") * 6)  # one record: far too few
+        for option in ["--direct"] + ([] if luit_missing_reason() else ["--luit"]):
+            with self.subTest(option=option):
+                status, output = self.launch(option, **utf8_locale_env(), PROZOROMETR_GAME=BINARY)
+                self.assertEqual(status, 1, output)
+                self.assertIn(b"Abnormal program termination", output)
 
     def test_luit_that_does_not_convert_is_not_trusted(self):
         if shutil.which("luit") is None:

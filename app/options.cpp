@@ -1,0 +1,54 @@
+// The answers to --help and --version, in plain ASCII English so that any
+// terminal can show them; every other argument is refused before a game starts.
+#include "app/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+#ifndef PZ_VERSION
+#error "the build passes the project version as PZ_VERSION"
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "Usage: prozorometr [--help | --version]\n"
+    "\n"
+    "Prozorometr-2004 is a humorous two-part test in Russian for one player at a\n"
+    "console: 25 questions of intellect, then 10 of character, then a verdict.\n"
+    "Without arguments it plays one game in the current folder, with three files:\n"
+    "  pz2004.db     the questions, Windows-1251 text (must be writable)\n"
+    "  score.dat     the players' profiles (must exist; may be empty)\n"
+    "  ~pz2004.tmp   scratch space while score.dat is rewritten\n"
+    "\n"
+    "Players start it through prozorometr-play, which keeps a play folder with\n"
+    "these files and runs the game under luit on terminals that do not show\n"
+    "Windows-1251. The manual: man 6 prozorometr.\n"
+    "\n"
+    "  -h, --help   show this help and exit\n"
+    "  --version    show the name and version and exit\n";
+
+bool is(const char* argument, const char* option) { return std::strcmp(argument, option) == 0; }
+
+// Exit status after printing to stdout: 1 when the text could not be written.
+int finishOutput() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1; }
+
+}  // namespace
+
+int handleOptions(int argc, char** argv) {
+    if (argc < 2) return kPlayGame;
+    if (argc > 2) {
+        std::fprintf(stderr, "prozorometr: unexpected argument '%s' (see prozorometr --help)\n", argv[2]);
+        return 2;
+    }
+    if (is(argv[1], "--help") || is(argv[1], "-h")) {
+        std::fputs(kUsage, stdout);
+        return finishOutput();
+    }
+    if (is(argv[1], "--version")) {
+        std::printf("prozorometr %s\n", PZ_VERSION);
+        return finishOutput();
+    }
+    std::fprintf(stderr, "prozorometr: unknown option '%s' (see prozorometr --help)\n", argv[1]);
+    return 2;
+}
