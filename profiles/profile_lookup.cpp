@@ -7,6 +7,7 @@
 #include "app/cp1251.h"
 #include "app/run_state.h"
 #include "platform/platform.h"
+#include "profiles/plain_line.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 

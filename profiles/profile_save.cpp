@@ -14,6 +14,7 @@
 #include "io/byte_reader.h"
 #include "io/byte_writer.h"
 #include "platform/platform.h"
+#include "profiles/plain_line.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 

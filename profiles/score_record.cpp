@@ -2,7 +2,6 @@
 // refused when they do not fit their field, so no field is ever overrun.
 #include "profiles/score_record.h"
 
-#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -107,80 +106,6 @@ bool isPlainDecimal(std::string_view number) {
     return number[0] != '+' && (number[digits] != '0' || number.size() == digits + 1) && number != "-0";
 }
 
-// Eight bytes at a time, because every byte of a big score file passes here. In
-// the results, a byte's high bit is set where that byte is below 0x21 (any
-// separator or control byte), or is a blank. Each lane is computed without a
-// carry or borrow reaching the next, so the counts are exact.
-constexpr std::uint64_t kLowBits = 0x0101010101010101;
-constexpr std::uint64_t kHighBits = 0x8080808080808080;
-
-std::uint64_t bytesBelow21(std::uint64_t word) { return ~(word | ((word | kHighBits) - kLowBits * 0x21)) & kHighBits; }
-
-std::uint64_t blankBytes(std::uint64_t word) {
-    std::uint64_t diff = word ^ (kLowBits * ' ');
-    return ~(((diff & ~kHighBits) + ~kHighBits) | diff) & kHighBits;
-}
-
-// Eight bytes of text as a number whose lowest byte is the first, whatever the
-// machine's byte order, so that a byte's lane is its place in the text.
-std::uint64_t loadWord(const char* bytes) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes, 8);
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    return word;
-}
-
-// Notes the blanks marked in a word whose first byte is at offset start.
-// Returns false when there are more than five in all.
-bool noteBlanks(std::uint64_t blanks, std::size_t start, std::size_t (&blankAt)[kScoreFields - 1], int& found) {
-    for (; blanks != 0; blanks &= blanks - 1) {
-        if (found == kScoreFields - 1) return false;
-        blankAt[found++] = start + static_cast<std::size_t>(std::countr_zero(blanks) / 8);
-    }
-    return true;
-}
-
-// Finds the blanks of a line of at least eight bytes. Returns false when a byte
-// below 0x21 is no blank, or there are more than five blanks.
-bool findFiveBlanks(std::string_view line, std::size_t (&blankAt)[kScoreFields - 1], int& found) {
-    found = 0;
-    std::size_t at = 0;
-    for (; at + 8 < line.size(); at += 8) {
-        std::uint64_t word = loadWord(line.data() + at);
-        std::uint64_t blanks = blankBytes(word);
-        if (bytesBelow21(word) != blanks || !noteBlanks(blanks, at, blankAt, found)) return false;
-    }
-    // The last word ends with the line; the lanes that the word before saw are left out.
-    std::size_t start = line.size() - 8;
-    std::uint64_t unseen = ~std::uint64_t{0} << (8 * (at - start));
-    std::uint64_t word = loadWord(line.data() + start);
-    std::uint64_t blanks = blankBytes(word) & unseen;
-    return (bytesBelow21(word) & unseen) == blanks && noteBlanks(blanks, start, blankAt, found);
-}
-
-// True when the line is six tokens joined by five single blanks, with no other
-// byte below 0x21, no number that the writer would write otherwise (with a plus,
-// or a leading zero), and the first token is not name.
-bool isPlainRecordLine(std::string_view line, std::string_view name) {
-    std::size_t blankAt[kScoreFields - 1];
-    int found = 0;
-    if (line.size() < 2 * kScoreFields - 1 || static_cast<unsigned char>(line.back()) < 0x21 ||
-        static_cast<unsigned char>(line.front()) < 0x21) {
-        return false;
-    }
-    if (!findFiveBlanks(line, blankAt, found) || found != kScoreFields - 1) return false;
-    if (blankAt[0] == name.size() && line.compare(0, name.size(), name) == 0) return false;
-    for (int blank = 0; blank + 1 < kScoreFields - 1; ++blank) {
-        std::size_t at = blankAt[blank] + 1, next = blankAt[blank + 1];
-        if (next == at) return false;  // two blanks in a row
-        if (blank >= 3) continue;      // the blanks before the three numbers matter more
-        if (line[at] == '+' || (line[at] == '0' && next > at + 1) || (line[at] == '-' && line[at + 1] == '0')) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void writeNumber(ByteWriter& out, std::int32_t value) {
     char digits[16];
     auto written = std::to_chars(digits, digits + sizeof digits, value);
@@ -246,30 +171,6 @@ bool takeRecordTokens(ByteReader& in, RecordTokens& tokens) {
     if (tokens.count < kScoreFields && !lastWindow) return false;
     in.consume(static_cast<std::size_t>(at - window.data()));
     return true;
-}
-
-bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line) {
-    std::string_view window = in.window(kRecordWindow);
-    const char* feed = static_cast<const char*>(std::memchr(window.data(), '\n', window.size()));
-    if (feed == nullptr && !in.reachesEnd()) return false;  // the line may go on
-    line = window.substr(0, feed != nullptr ? static_cast<std::size_t>(feed - window.data()) : window.size());
-    if (!isPlainRecordLine(line, name)) return false;
-    in.consume(line.size());
-    return true;
-}
-
-std::string_view takePlainRun(ByteReader& in, std::string_view name) {
-    std::string_view window = in.window(kRecordWindow);
-    std::size_t run = 0;  // the end of the last line taken
-    for (std::size_t at = 0; at < window.size() && static_cast<unsigned char>(window[at]) > ' '; at = run + 1) {
-        const char* feed = static_cast<const char*>(std::memchr(window.data() + at, '\n', window.size() - at));
-        if (feed == nullptr) break;  // the last line is left to takePlainLine, which knows about the end
-        std::size_t end = static_cast<std::size_t>(feed - window.data());
-        if (!isPlainRecordLine(window.substr(at, end - at), name)) break;
-        run = end;
-    }
-    in.consume(run);
-    return window.substr(0, run);
 }
 
 RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile) {

@@ -60,20 +60,6 @@ RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile)
 // blanks, plain decimal), so that they may be copied as they are.
 bool isInWriterForm(const RecordTokens& tokens);
 
-// The fastest path, for the form the game writes itself. Takes the next line,
-// from where in stands (at a token) to its line feed, when it is one record that
-// the writer would write as it stands and whose name is not name: five single
-// blanks and no other byte below 0x21, no number that the writer would write
-// otherwise. Returns false, having read nothing, for any other line; such a
-// line is read the general way, which copes with everything.
-bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line);
-
-// Takes as many such lines as the buffer holds in one go: lines joined by single
-// line feeds, from where in stands (at a token) up to the end of the last line
-// taken, its line feed left. Returns the bytes taken (good until in is used
-// again), empty for none.
-std::string_view takePlainRun(ByteReader& in, std::string_view name);
-
 // Writes the tokens as they stand, joined by single blanks.
 void writeTokens(ByteWriter& out, const RecordTokens& tokens);
 
