@@ -176,21 +176,30 @@ FileHandle keepRegular(HANDLE handle, bool refuseLinks, bool singleLink) {
     return kNoFile;
 }
 
-// Makes C runtime descriptor fd exist, on the null device, when it was closed.
-void openOnNullDevice(int fd) {
-    if (_get_osfhandle(fd) != -1 && _get_osfhandle(fd) != -2) return;
-    int null = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
-    if (null < 0) return;
-    if (null != fd) {
-        _dup2(null, fd);
-        _close(null);
+// Puts the standard handle and C runtime descriptor fd on the null device when the
+// process was started without that handle. Asked of the system, not of the C
+// runtime, which may take a question about a closed descriptor as an error.
+void openOnNullDevice(DWORD standard, int fd) {
+    HANDLE handle = GetStdHandle(standard);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) return;
+    DWORD access = fd == 0 ? GENERIC_READ : GENERIC_WRITE;
+    HANDLE null = CreateFileW(L"NUL", access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (null == INVALID_HANDLE_VALUE) return;
+    SetStdHandle(standard, null);
+    int nullFd = _open_osfhandle(reinterpret_cast<std::intptr_t>(null), fd == 0 ? _O_RDONLY : _O_WRONLY);
+    if (nullFd < 0) return;
+    if (nullFd != fd) {
+        _dup2(nullFd, fd);
+        _close(nullFd);
     }
 }
 
 }  // namespace
 
 void prepareStandardStreams() {
-    for (int fd = 0; fd <= 2; ++fd) openOnNullDevice(fd);
+    openOnNullDevice(STD_INPUT_HANDLE, 0);
+    openOnNullDevice(STD_OUTPUT_HANDLE, 1);
+    openOnNullDevice(STD_ERROR_HANDLE, 2);
     // The C runtime would turn every line feed into CR LF; the screens are bytes.
     // Standard input stays in text mode, so a console's Enter (CR LF) ends one line.
     _setmode(_fileno(stdout), _O_BINARY);
