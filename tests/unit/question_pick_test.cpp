@@ -1,7 +1,6 @@
 // Question selection: the draw range, no repeats within a run, and loading of
 // the chosen record from the database in the current folder.
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -18,25 +17,13 @@ class QuestionPick : public RunStateTest {
 protected:
     void SetUp() override {
         RunStateTest::SetUp();
-        namespace fs = std::filesystem;
-        previous = fs::current_path();
-        for (int tries = 0; folder.empty() && tries < 100; ++tries) {
-            fs::path candidate = fs::temp_directory_path() / ("pzpick." + std::to_string(std::rand()));
-            if (fs::create_directory(candidate)) folder = candidate;
-        }
-        ASSERT_FALSE(folder.empty());
-        fs::current_path(folder);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(folder);
+        ASSERT_TRUE(scratch.enter());
     }
     void writeDatabase(int records) {
         std::ofstream db(kDatabaseFile, std::ios::binary);
         for (int n = 1; n <= records; ++n) db << n << "\na\nb\nc\nd\n" << (n <= 25 ? "4 3 2 1" : "3") << "\n";
     }
-    std::filesystem::path folder;
-    std::filesystem::path previous;
+    ScratchFolder scratch;
 };
 
 }  // namespace
