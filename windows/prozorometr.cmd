@@ -42,8 +42,11 @@ popd
 if defined foundCodePage chcp %foundCodePage% >nul
 
 :finish
-rem Started from Explorer, the window would close before a failure can be read.
-set "startedAs=%CMDCMDLINE:"=%"
+rem Started from Explorer ("cmd /c ""...\prozorometr.cmd" "), the window would
+rem close before a failure can be read. The leading dot keeps the variable set
+rem where cmd has no CMDCMDLINE (Wine's).
+set "startedAs=.%CMDCMDLINE%"
+set "startedAs=%startedAs:"=%"
 call set "afterName=%%startedAs:*%~nx0=%%"
 if not "%status%"=="0" if not "%afterName%"=="%startedAs%" pause
 exit /b %status%

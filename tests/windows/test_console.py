@@ -36,9 +36,9 @@ def cp(text):
 class WineConsole:
     """A Windows program started through Wine on a pseudo-terminal of its own."""
 
-    def __init__(self, command, cwd):
+    def __init__(self, command, cwd, env=None):
         self.master, slave = pty.openpty()
-        env = {**os.environ, "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+        env = {**os.environ, "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", **(env or {})}
         self.process = subprocess.Popen(RUNNER + command, stdin=slave, stdout=slave, stderr=slave, env=env, cwd=cwd)
         os.close(slave)
         self.raw = b""
@@ -49,7 +49,7 @@ class WineConsole:
 
     def pump(self, seconds):
         end = time.monotonic() + seconds
-        while time.monotonic() < end and select.select([self.master], [], [], end - time.monotonic())[0]:
+        while time.monotonic() < end and select.select([self.master], [], [], max(0.0, end - time.monotonic()))[0]:
             try:
                 chunk = os.read(self.master, 65536)
             except OSError:  # the console's side is gone
@@ -91,8 +91,8 @@ class WindowsTest(unittest.TestCase):
         self.folder = tempfile.mkdtemp(prefix="pz-win-")
         self.addCleanup(shutil.rmtree, self.folder, True)
 
-    def console(self, command, cwd):
-        console = WineConsole(command, cwd)
+    def console(self, command, cwd, env=None):
+        console = WineConsole(command, cwd, env)
         self.addCleanup(console.close)
         return console
 
@@ -176,6 +176,21 @@ class Launcher(WindowsTest):
         os.mkdir(os.path.join(self.play, "score.dat"))  # the game cannot use it and ends with status 1
         status, left, shown = self.launch("Маша", 437)
         self.assertEqual((status, left), (1, 437), shown[-300:])
+
+    def test_failure_waits_for_a_key_only_in_a_window_of_its_own(self):
+        os.remove(os.path.join(self.package, "pz2004.db"))
+        launcher = windows_path(os.path.join(self.package, "prozorometr.cmd"))
+        # Explorer starts a batch file as below; Wine's cmd has no CMDCMDLINE of
+        # its own, so the variable stands in for it.
+        for started_as, waits in [("", False), ('C:\\windows\\system32\\cmd.exe /c ""%s" "' % launcher, True)]:
+            with self.subTest(started_as=started_as):
+                console = self.console(["cmd", "/c", launcher], self.folder, {"CMDCMDLINE": started_as})
+                console.wait_for(lambda shown: b"missing" in shown, "the launcher's complaint")
+                if waits:
+                    console.wait_for(lambda shown: b"any key" in shown, "the pause")
+                    console.type(b"k")
+                self.assertEqual(console.finish(), 1)
+                self.assertEqual(b"any key" in console.shown(), waits)
 
 
 if __name__ == "__main__":
