@@ -8,6 +8,11 @@ rem PROZOROMETR_DIR names another play folder. This file keeps CRLF line ends.
 setlocal EnableExtensions DisableDelayedExpansion
 
 set "here=%~dp0"
+if not defined PROZOROMETR_DIR if not defined LOCALAPPDATA (
+    echo prozorometr: LOCALAPPDATA is not set; set PROZOROMETR_DIR to a play folder 1>&2
+    set "status=1"
+    goto :finish
+)
 if defined PROZOROMETR_DIR (set "play=%PROZOROMETR_DIR%") else set "play=%LOCALAPPDATA%\prozorometr"
 if not exist "%here%prozorometr.exe" (
     echo prozorometr: the game prozorometr.exe is missing beside this launcher 1>&2
