@@ -50,7 +50,7 @@ start_wine() {
     export WINEPREFIX="$PWD/$BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
     "$WINESERVER" -p </dev/null >/dev/null 2>&1
-    trap '"$WINESERVER" -k </dev/null >/dev/null 2>&1 || true' EXIT
+    trap '"$WINESERVER" -k </dev/null >/dev/null 2>&1; "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true' EXIT
     "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
