@@ -166,10 +166,10 @@ platform::FileHandle createTemporary() {
     return file;
 }
 
-// Writes the new score file into temp and puts it in place. Returns false, after
+// Writes the new score file into temp and forces it to disk. Returns false, after
 // saying why, on any failure.
-bool writeAndReplace(platform::FileHandle temp, platform::FileHandle old, const char* typedName,
-                     const ScoreLookup& lookup) {
+bool writeTemporary(platform::FileHandle temp, platform::FileHandle old, const char* typedName,
+                    const ScoreLookup& lookup) {
     ByteWriter out(temp);
     writeScoreRecord(out, runState.playerProfile);
     if (old != platform::kNoFile) {
@@ -182,7 +182,7 @@ bool writeAndReplace(platform::FileHandle temp, platform::FileHandle old, const 
         if (in.failed()) return reportUnsaved("cannot read it: " + std::string(platform::lastErrorText()));
     }
     bool written = out.flush() && (old == platform::kNoFile || platform::copyPermissions(temp, old)) &&
-                   platform::syncToDisk(temp) && platform::replaceFile(kTempFile, kScoreFile);
+                   platform::syncToDisk(temp);
     return written || reportUnsaved(platform::lastErrorText());
 }
 
@@ -192,10 +192,11 @@ bool rewriteProfile(const char* typedName, const ScoreLookup& lookup) {
         return reportUnsaved(platform::lastErrorText());
     }
     platform::FileHandle temp = createTemporary();
-    bool saved = temp != platform::kNoFile && writeAndReplace(temp, old, typedName, lookup);
+    bool written = temp != platform::kNoFile && writeTemporary(temp, old, typedName, lookup);
+    platform::closeFile(old);  // first: Windows does not replace a file its own process holds open
+    bool saved = written && (platform::replaceFile(kTempFile, kScoreFile) || reportUnsaved(platform::lastErrorText()));
     if (!saved && temp != platform::kNoFile) platform::truncateTo(temp, 0);  // never a partial copy left
     platform::closeFile(temp);
-    platform::closeFile(old);
     if (saved) platform::closeFile(platform::createExclusive(kTempFile));  // the temporary file stays, empty
     return saved;
 }

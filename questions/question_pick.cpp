@@ -46,14 +46,28 @@ std::int32_t drawUnasked(const std::int32_t* asked, int slots, std::int32_t firs
     return candidate;
 }
 
+// One draw from 0 to 2^31 - 1 on every system. glibc's rand() gives exactly that
+// (RAND_MAX is 2^31 - 1) and is taken as it is; where it gives fewer bits
+// (msvcrt's RAND_MAX is 32767) draws are joined until 31 bits are covered.
+std::int32_t wideDraw() {
+    constexpr std::uint64_t kDrawSpan = std::uint64_t{1} << 31;
+    constexpr std::uint64_t kRandSpan = std::uint64_t{RAND_MAX} + 1;
+    std::uint64_t value = 0;
+    for (std::uint64_t span = 1; span < kDrawSpan; span *= kRandSpan) {
+        value = value * kRandSpan + static_cast<std::uint64_t>(std::rand());
+    }
+    // RAND_MAX + 1 is a power of two on both, so the low 31 bits are evenly spread.
+    return static_cast<std::int32_t>(value % kDrawSpan);
+}
+
 }  // namespace
 
 void randomize() { std::srand(static_cast<unsigned>(std::time(nullptr))); }
 
 std::int32_t randomBelow(std::int32_t n) {
     if (n == 0) return 0;
-    std::int32_t draw = std::rand();  // 0 to RAND_MAX (2^31 - 1 here)
-    return draw % n;                  // truncating: never negative, as draw is not
+    std::int32_t draw = wideDraw();  // 0 to 2^31 - 1
+    return draw % n;                 // truncating: never negative, as draw is not
 }
 
 bool pickIntellectQuestion() {

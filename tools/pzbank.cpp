@@ -3,6 +3,7 @@
 // converted to Windows-1251 and joined. Any line the game could not read as
 // written stops the build with a message naming the file and line.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -123,7 +124,9 @@ bool writeDatabase(const char* path, const std::string& bytes) {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out.fail() && std::rename(partial.c_str(), path) == 0) return true;
+    std::error_code error;
+    if (!out.fail()) std::filesystem::rename(partial, path, error);  // replaces an old database on Windows too
+    if (!out.fail() && !error) return true;
     std::fprintf(stderr, "%s: error: cannot write\n", path);
     std::remove(partial.c_str());
     return false;

@@ -1,7 +1,8 @@
 """Shared helpers for the end-to-end tests of prozorometr.
 
-The tests run the real game binary (path in PZ_BINARY) in a fresh temporary
-folder per test, with a question database built here: every question text
+The tests run the real game binary (path in PZ_BINARY, started through the
+command in PZ_RUNNER when one is given, as Wine runs a Windows build) in a fresh
+temporary folder per test, with a question database built here: every question text
 names its record number, so a test can read the record off the screen and
 answer it right or wrong on purpose. Expected screens are built here from the
 game's fixed texts; everything is compared as Windows-1251 bytes.
@@ -10,6 +11,7 @@ game's fixed texts; everything is compared as Windows-1251 bytes.
 import os
 import re
 import select
+import shlex
 import shutil
 import subprocess
 import tempfile
@@ -17,6 +19,7 @@ import time
 import unittest
 
 BINARY = os.environ.get("PZ_BINARY", "")
+RUNNER = shlex.split(os.environ.get("PZ_RUNNER", ""))
 DB = "pz2004.db"
 SCORE = "score.dat"
 TEMP = "~pz2004.tmp"
@@ -231,10 +234,15 @@ class Workdir:
         shutil.rmtree(self.path, ignore_errors=True)
 
 
+def game_command():
+    """The command line that starts the game."""
+    return RUNNER + [BINARY]
+
+
 def run(folder, stdin=b"", timeout=RUN_TIMEOUT, **popen):
     """Runs the game with piped input; returns the CompletedProcess. popen: further
     arguments of subprocess.run, such as a preexec_fn from as_user."""
-    return subprocess.run([BINARY], cwd=folder, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    return subprocess.run(game_command(), cwd=folder, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           timeout=timeout, **popen)
 
 
@@ -309,7 +317,8 @@ class Player(Console):
 
     def __init__(self, folder, timeout=RUN_TIMEOUT, **popen):
         popen.setdefault("stderr", subprocess.PIPE)
-        self.proc = subprocess.Popen([BINARY], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, **popen)
+        self.proc = subprocess.Popen(game_command(), cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     **popen)
         super().__init__(self.proc.stdout.fileno(), timeout)
 
     def send(self, data):

@@ -1,7 +1,5 @@
 // Question selection: the draw range, no repeats within a run, and loading of
 // the chosen record from the database in the current folder.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -19,22 +17,13 @@ class QuestionPick : public RunStateTest {
 protected:
     void SetUp() override {
         RunStateTest::SetUp();
-        char pattern[] = "/tmp/pzpick.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-        ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-        ASSERT_EQ(chdir(folder.c_str()), 0);
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir(previous), 0);
-        std::system(("rm -rf " + folder).c_str());
+        ASSERT_TRUE(scratch.enter());
     }
     void writeDatabase(int records) {
-        std::ofstream db(kDatabaseFile);
+        std::ofstream db(kDatabaseFile, std::ios::binary);
         for (int n = 1; n <= records; ++n) db << n << "\na\nb\nc\nd\n" << (n <= 25 ? "4 3 2 1" : "3") << "\n";
     }
-    std::string folder;
-    char previous[4096];
+    ScratchFolder scratch;
 };
 
 }  // namespace
@@ -50,6 +39,16 @@ TEST(RandomBelow, StaysInRange) {
         EXPECT_GE(negative, 0);
         EXPECT_LT(negative, 7);
     }
+}
+
+TEST(RandomBelow, ReachesBeyondFifteenBits) {
+    // A 15-bit rand() (msvcrt's) must not leave most of a wide range undrawable.
+    std::int32_t highest = 0;
+    for (int i = 0; i < 200; ++i) {
+        std::int32_t draw = randomBelow(INT32_MAX);
+        highest = draw > highest ? draw : highest;
+    }
+    EXPECT_GT(highest, 1 << 30);
 }
 
 TEST_F(QuestionPick, ExactlyTwentyFiveIntellectRecordsAreAllAskedOnce) {

@@ -1,10 +1,12 @@
-// Shared by the unit tests: a clean run state before each test, and Windows-1251
-// text from readable UTF-8.
+// Shared by the unit tests: a clean run state before each test, Windows-1251
+// text from readable UTF-8, and a fresh folder to work in.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/cp1251.h"
@@ -24,4 +26,33 @@ inline std::string win1251(const std::string& utf8) {
 class RunStateTest : public ::testing::Test {
 protected:
     void SetUp() override { std::memset(&runState, 0, sizeof runState); }
+};
+
+// A fresh folder under the system's temporary one, made the current folder by
+// enter() and removed, with the old current folder back, when it goes.
+class ScratchFolder {
+public:
+    ScratchFolder() = default;
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder() {
+        if (folder_.empty()) return;
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(folder_);
+    }
+    // Returns false when no folder could be made.
+    bool enter() {
+        namespace fs = std::filesystem;
+        previous_ = fs::current_path();
+        for (int tries = 0; folder_.empty() && tries < 100; ++tries) {
+            fs::path candidate = fs::temp_directory_path() / ("pztest." + std::to_string(std::rand()));
+            if (fs::create_directory(candidate)) folder_ = candidate;
+        }
+        if (!folder_.empty()) fs::current_path(folder_);
+        return !folder_.empty();
+    }
+
+private:
+    std::filesystem::path folder_;
+    std::filesystem::path previous_;
 };

@@ -1,0 +1,371 @@
+// Windows side of the platform layer: the console's key events for the single key
+// read, careful opens (no reparse points followed where links are refused or the
+// file is written, disk files only), a lock beyond the database's end for the
+// writers, FlushFileBuffers and MoveFileExW for durable atomic replacement.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <io.h>
+#include <string>
+
+namespace platform {
+namespace {
+
+// ------------------------------------------------------------- the key wait
+
+// The console's input mode while the key wait runs, and whether it must be put back.
+struct KeyWait {
+    HANDLE input;
+    DWORD savedMode;
+    volatile LONG active;
+    bool hooksRegistered;
+};
+KeyWait keyWait;
+
+// Safe to call twice and from the Ctrl+C thread: only the first caller restores.
+void restoreConsoleMode() {
+    if (InterlockedExchange(&keyWait.active, 0) != 0) SetConsoleMode(keyWait.input, keyWait.savedMode);
+}
+
+void restoreConsoleModeAtExit() { restoreConsoleMode(); }
+
+// Runs on a thread of its own when Ctrl+C, Ctrl+Break or the closing window ends
+// the game: the mode goes back, then the default handling ends the process.
+BOOL WINAPI restoreOnControlEvent(DWORD) {
+    restoreConsoleMode();
+    return FALSE;
+}
+
+void registerHooks() {
+    if (keyWait.hooksRegistered) return;
+    std::atexit(restoreConsoleModeAtExit);
+    SetConsoleCtrlHandler(restoreOnControlEvent, TRUE);
+    keyWait.hooksRegistered = true;
+}
+
+// Keys that only change others, held down on their own, are no key press.
+bool isModifierOnly(WORD key) {
+    switch (key) {
+        case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_LWIN: case VK_RWIN:
+        case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Takes console events until a key goes down. Returns at the end of input or on
+// an error as well.
+void awaitKeyPress(HANDLE input) {
+    INPUT_RECORD event;
+    DWORD count = 0;
+    while (ReadConsoleInputW(input, &event, 1, &count) && count == 1) {
+        if (event.EventType != KEY_EVENT) continue;  // mouse, focus, window size, menu
+        const KEY_EVENT_RECORD& key = event.Event.KeyEvent;
+        if (key.bKeyDown && !isModifierOnly(key.wVirtualKeyCode)) return;
+    }
+}
+
+}  // namespace
+
+bool stdinIsTerminal() {
+    // GetConsoleMode, not _isatty: the null device is a character device too.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+void readRawKey() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD saved = 0;
+    if (!GetConsoleMode(input, &saved)) return;  // a pipe, a file, NUL: nothing to wait for
+    registerHooks();
+    keyWait.input = input;
+    keyWait.savedMode = saved;
+    // Line input and echo off; mouse and window events are not wanted. Processed
+    // input stays on, so Ctrl+C still ends the game instead of counting as a key.
+    DWORD keysOnly = (saved & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_MOUSE_INPUT |
+                                                   ENABLE_WINDOW_INPUT)) |
+                     ENABLE_PROCESSED_INPUT;
+    InterlockedExchange(&keyWait.active, 1);
+    if (SetConsoleMode(input, keysOnly)) awaitKeyPress(input);
+    restoreConsoleMode();
+}
+
+// ------------------------------------------------------------- failures
+
+namespace {
+
+// Why the last call failed: the system's text, or one of ours.
+char failureBuffer[256];
+const char* failureText = "";
+
+bool fail(const char* reason) {
+    failureText = reason;
+    return false;
+}
+
+// The system's one-line text for code, in English where the system has it, so the
+// line reads like the game's own English messages.
+bool failWithCode(DWORD code) {
+    DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    DWORD length = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                  failureBuffer, sizeof failureBuffer, nullptr);
+    if (length == 0) length = FormatMessageA(flags, nullptr, code, 0, failureBuffer, sizeof failureBuffer, nullptr);
+    while (length > 0 && (failureBuffer[length - 1] == ' ' || failureBuffer[length - 1] == '.')) --length;
+    if (length == 0) length = static_cast<DWORD>(std::snprintf(failureBuffer, sizeof failureBuffer, "error %lu",
+                                                               static_cast<unsigned long>(code)));
+    failureBuffer[length] = '\0';
+    return fail(failureBuffer);
+}
+
+bool failWithLastError() { return failWithCode(GetLastError()); }
+
+// ------------------------------------------------------------- careful opens
+
+HANDLE toHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+FileHandle fromHandle(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
+
+// Paths come as the game and the command line give them: in the ANSI code page.
+std::wstring widePath(const char* path) {
+    int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    std::wstring wide(length > 0 ? static_cast<std::size_t>(length) : 1, L'\0');
+    if (length > 0) MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// Shared so that other games may read, write and rename the file meanwhile, as
+// they may on POSIX systems.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE openHandle(const char* path, DWORD access, DWORD disposition, bool followLinks) {
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE handle = CreateFileW(widePath(path).c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) failWithLastError();
+    return handle;
+}
+
+// Why the open file is no regular file the game may use, or nullptr when it is.
+const char* wrongKind(HANDLE handle, bool refuseLinks, bool singleLink) {
+    if (GetFileType(handle) != FILE_TYPE_DISK) return "not a regular file";
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) {
+        failWithLastError();
+        return failureText;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "not a regular file";
+    if (refuseLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return "a symbolic link or other reparse point";
+    }
+    if (singleLink && info.nNumberOfLinks != 1) return "it has other hard links";
+    return nullptr;
+}
+
+// Keeps handle when it is a regular file (no reparse point, one link, as asked);
+// otherwise closes it and returns kNoFile.
+FileHandle keepRegular(HANDLE handle, bool refuseLinks, bool singleLink) {
+    if (handle == INVALID_HANDLE_VALUE) return kNoFile;
+    const char* wrong = wrongKind(handle, refuseLinks, singleLink);
+    if (wrong == nullptr) return fromHandle(handle);
+    fail(wrong);
+    CloseHandle(handle);
+    return kNoFile;
+}
+
+// Puts the standard handle and C runtime descriptor fd on the null device when the
+// process was started without that handle. Asked of the system, not of the C
+// runtime, which may take a question about a closed descriptor as an error.
+void openOnNullDevice(DWORD standard, int fd) {
+    HANDLE handle = GetStdHandle(standard);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) return;
+    DWORD access = fd == 0 ? GENERIC_READ : GENERIC_WRITE;
+    HANDLE null = CreateFileW(L"NUL", access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (null == INVALID_HANDLE_VALUE) return;
+    SetStdHandle(standard, null);
+    int nullFd = _open_osfhandle(reinterpret_cast<std::intptr_t>(null), fd == 0 ? _O_RDONLY : _O_WRONLY);
+    if (nullFd < 0) return;
+    if (nullFd != fd) {
+        _dup2(nullFd, fd);
+        _close(nullFd);
+    }
+}
+
+}  // namespace
+
+void prepareStandardStreams() {
+    openOnNullDevice(STD_INPUT_HANDLE, 0);
+    openOnNullDevice(STD_OUTPUT_HANDLE, 1);
+    openOnNullDevice(STD_ERROR_HANDLE, 2);
+    // The C runtime would turn every line feed into CR LF; the screens are bytes.
+    // Standard input stays in text mode, so a console's Enter (CR LF) ends one line.
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+FileHandle openForReading(const char* path, Links links) {
+    bool refuse = links == Links::Refuse;
+    return keepRegular(openHandle(path, GENERIC_READ, OPEN_EXISTING, !refuse), refuse, false);
+}
+
+// Writes always go to the end of the file (see writeBytes), which makes this the
+// append the header promises.
+FileHandle openForAppend(const char* path) {
+    return keepRegular(openHandle(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, false), true, true);
+}
+
+FileHandle createExclusive(const char* path) {
+    return keepRegular(openHandle(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, false), true, true);
+}
+
+bool nameExists(const char* path) {
+    // Attributes of a link are its own, so a dangling link exists too.
+    if (GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+bool isWritable(const char* path) {
+    // The one true answer on Windows (attributes, access lists) is an open for writing.
+    HANDLE handle = openHandle(path, GENERIC_WRITE, OPEN_EXISTING, false);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
+}
+
+long readBytes(FileHandle file, void* buffer, std::size_t size) {
+    DWORD wanted = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    DWORD count = 0;
+    if (ReadFile(toHandle(file), buffer, wanted, &count, nullptr)) return static_cast<long>(count);
+    failWithLastError();
+    return -1;
+}
+
+bool seekTo(FileHandle file, std::int64_t offset) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    return SetFilePointerEx(toHandle(file), distance, nullptr, FILE_BEGIN) || failWithLastError();
+}
+
+// Every file the game writes is written at its end: a record appended, or a new
+// file filled front to back. Writing at the end each time (documented for an
+// offset of all ones) keeps an append at the end whatever another writer did.
+bool writeBytes(FileHandle file, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        OVERLAPPED atEnd = {};
+        atEnd.Offset = 0xFFFFFFFF;
+        atEnd.OffsetHigh = 0xFFFFFFFF;
+        DWORD part = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD count = 0;
+        if (!WriteFile(toHandle(file), next, part, &count, &atEnd)) return failWithLastError();
+        if (count == 0) return fail("nothing written");
+        next += count;
+        size -= count;
+    }
+    return true;
+}
+
+std::int64_t sizeOf(FileHandle file) {
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(toHandle(file), &size)) return size.QuadPart;
+    failWithLastError();
+    return -1;
+}
+
+bool truncateTo(FileHandle file, std::int64_t size) {
+    FILE_END_OF_FILE_INFO end;
+    end.EndOfFile.QuadPart = size;
+    return SetFileInformationByHandle(toHandle(file), FileEndOfFileInfo, &end, sizeof end) || failWithLastError();
+}
+
+bool syncToDisk(FileHandle file) { return FlushFileBuffers(toHandle(file)) || failWithLastError(); }
+
+// The file's access list comes from its folder, as the old file's did; the
+// read-only attribute of the old file is never copied, as it stops the next save.
+bool copyPermissions(FileHandle, FileHandle) { return true; }
+
+bool closeFile(FileHandle file) {
+    if (file == kNoFile) return true;
+    return CloseHandle(toHandle(file)) || failWithLastError();
+}
+
+bool operator==(const FileIdentity& a, const FileIdentity& b) {
+    return a.device == b.device && a.node == b.node && a.size == b.size && a.modified == b.modified;
+}
+
+bool identifyFile(FileHandle file, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(toHandle(file), &info)) return failWithLastError();
+    identity.device = info.dwVolumeSerialNumber;
+    identity.node = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                              info.nFileSizeLow);
+    identity.modified = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+bool removeName(const char* path) {
+    // DeleteFileW removes a link itself, never what it points to.
+    if (DeleteFileW(widePath(path).c_str())) return true;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || failWithCode(error);
+}
+
+namespace {
+
+// Another game reading the score file holds it open for a moment, and Windows
+// refuses to replace an open file meanwhile: such refusals are tried again.
+constexpr int kReplaceAttempts = 60;
+constexpr DWORD kReplacePauseMs = 50;
+
+bool isPassingRefusal(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
+
+}  // namespace
+
+bool replaceFile(const char* from, const char* to) {
+    std::wstring source = widePath(from), target = widePath(to);
+    for (int attempt = 1;; ++attempt) {
+        // Write-through: the call returns once the new name is on disk.
+        if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        DWORD error = GetLastError();
+        if (!isPassingRefusal(error) || attempt == kReplaceAttempts) return failWithCode(error);
+        Sleep(kReplacePauseMs);
+    }
+}
+
+namespace {
+
+// Windows locks are mandatory: a lock on the database's content would stop other
+// games reading it. The writers' lock is one byte far beyond any database's end.
+constexpr DWORD kLockOffsetHigh = 0x40000000;  // byte 2^62
+
+}  // namespace
+
+FileHandle lockFile(const char* path) {
+    FileHandle file = keepRegular(openHandle(path, GENERIC_READ, OPEN_EXISTING, true), false, false);
+    if (file == kNoFile) return kNoFile;
+    OVERLAPPED range = {};
+    range.OffsetHigh = kLockOffsetHigh;
+    if (LockFileEx(toHandle(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) return file;
+    failWithLastError();
+    CloseHandle(toHandle(file));
+    return kNoFile;
+}
+
+void unlockFile(FileHandle lock) {
+    if (lock == kNoFile) return;
+    OVERLAPPED range = {};
+    range.OffsetHigh = kLockOffsetHigh;
+    UnlockFileEx(toHandle(lock), 0, 1, 0, &range);  // closing alone frees it only "eventually"
+    CloseHandle(toHandle(lock));
+}
+
+const char* lastErrorText() { return failureText; }
+
+}  // namespace platform

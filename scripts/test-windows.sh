@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Cross-builds the game for Windows with MinGW-w64 into build-windows (warnings
+# as errors) and tests the Windows programs under Wine: unit tests, the byte-exact
+# end-to-end suites, the checker, and the launcher under Wine's cmd. Then makes
+# the ZIP package and checks what it holds. Run as root, it installs what is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# apt packages this script needs:
+PACKAGES="g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 googletest cmake make python3"
+
+BUILD=build-windows
+WINE=/usr/lib/wine/wine64  # `wine64` on PATH may be absent
+WINESERVER=/usr/lib/wine/wineserver
+JOBS=2
+
+say() { echo "test-windows.sh: $*" >&2; }
+
+install_missing() {
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x "$WINE" ] && [ -x "$WINESERVER" ] &&
+        [ -f /usr/src/googletest/CMakeLists.txt ] && command -v cmake >/dev/null && command -v g++ >/dev/null &&
+        command -v python3 >/dev/null && return 0
+    if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null; then
+        say "missing tools; install them with:"
+        echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends $PACKAGES" >&2
+        exit 1
+    fi
+    say "installing $PACKAGES"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    # Without --no-install-recommends Wine brings a hundred desktop packages.
+    apt-get install -y -qq --no-install-recommends $PACKAGES >/dev/null
+}
+
+# GoogleTest has no MinGW package: its sources are built with the same toolchain.
+build_googletest() {
+    local dir=$BUILD/googletest
+    [ -f "$dir/install/lib/cmake/GTest/GTestConfig.cmake" ] && return 0
+    cmake -S /usr/src/googletest -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$PWD/$dir/install" >/dev/null
+    cmake --build "$dir" -j "$JOBS" >/dev/null
+    cmake --install "$dir" >/dev/null
+}
+
+# One Wine server for the whole run, with the prefix created before the first
+# test: otherwise every game pays Wine's start-up and the prefix's first-start
+# messages land on a test's stderr. Its processes get no descriptor of ours, so
+# nothing waiting on this script's output waits for them.
+start_wine() {
+    export WINEPREFIX="$PWD/$BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    mkdir -p "$WINEPREFIX"
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1
+    trap '"$WINESERVER" -k </dev/null >/dev/null 2>&1; "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true' EXIT
+    "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+# The database the Windows pzbank made must be the one the host's pzbank makes.
+compare_database() {
+    mkdir -p "$BUILD/host"
+    g++ -std=c++20 -O1 -I. tools/pzbank.cpp -o "$BUILD/host/pzbank"
+    "$BUILD/host/pzbank" "$BUILD/host/pz2004.db" questions/bank/character.txt questions/bank/intellect.txt
+    cmp "$BUILD/host/pz2004.db" "$BUILD/pz2004.db"
+    say "pz2004.db from the Windows pzbank is byte for byte the host's"
+}
+
+# Runs every test; then shows why each skipped one did not run.
+run_tests() {
+    local status=0
+    (cd "$BUILD" && ctest -j "$JOBS" --output-on-failure) || status=$?
+    say "not run under Wine, and why:"
+    awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 }
+         /^not run under Wine: / { print "    " test ": " substr($0, 21) }
+         / \.\.\. skipped / { sub(/ \(.*\) \.\.\. skipped/, ":"); print "    " test ", " $0 }' \
+        "$BUILD/Testing/Temporary/LastTest.log" >&2
+    return "$status"
+}
+
+check_package() {
+    (cd "$BUILD" && cpack -G ZIP >/dev/null)
+    python3 - "$BUILD"/prozorometr-*-win64.zip <<'EOF'
+import sys, zipfile
+names = sorted(n.split("/", 1)[1] for n in zipfile.ZipFile(sys.argv[1]).namelist())
+expected = ["README.txt", "prozorometr.cmd", "prozorometr.exe", "pz2004.db", "pzcheck.exe"]
+if names != expected:
+    sys.exit("the package holds %s, not %s" % (names, expected))
+print("test-windows.sh: package %s holds %s" % (sys.argv[1], ", ".join(names)), file=sys.stderr)
+EOF
+}
+
+install_missing
+build_googletest
+cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DPZ_WERROR=ON \
+    -DGTest_DIR="$PWD/$BUILD/googletest/install/lib/cmake/GTest" >/dev/null
+start_wine
+cmake --build "$BUILD" -j "$JOBS"
+compare_database
+run_tests
+check_package

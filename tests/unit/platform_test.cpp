@@ -1,0 +1,84 @@
+// The platform layer's promises about files, the same on every system: appends
+// land at the end, names are never taken over, only regular files are opened, the
+// writers' lock keeps nobody from reading, and a replacement is whole.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace {
+
+std::string contentOf(const char* path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool writeNew(const char* path, const std::string& bytes) {
+    platform::FileHandle file = platform::createExclusive(path);
+    bool written = file != platform::kNoFile && platform::writeBytes(file, bytes.data(), bytes.size());
+    return platform::closeFile(file) && written;
+}
+
+std::string readAll(platform::FileHandle file) {
+    std::string bytes;
+    char block[16];
+    for (long count; (count = platform::readBytes(file, block, sizeof block)) > 0;) bytes.append(block, count);
+    return bytes;
+}
+
+class Platform : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(scratch.enter()); }
+    ScratchFolder scratch;
+};
+
+}  // namespace
+
+TEST_F(Platform, AppendsLandAtTheEndAndTruncationCuts) {
+    ASSERT_TRUE(writeNew("score", "abc"));
+    EXPECT_EQ(platform::createExclusive("score"), platform::kNoFile) << "the name is taken";
+    platform::FileHandle file = platform::openForAppend("score");
+    ASSERT_NE(file, platform::kNoFile);
+    EXPECT_EQ(readAll(file), "abc");
+    ASSERT_TRUE(platform::truncateTo(file, 1));
+    ASSERT_TRUE(platform::writeBytes(file, "xy", 2));
+    EXPECT_TRUE(platform::syncToDisk(file));
+    EXPECT_EQ(platform::sizeOf(file), 3);
+    EXPECT_TRUE(platform::closeFile(file));
+    EXPECT_EQ(contentOf("score"), "axy");
+}
+
+TEST_F(Platform, WritersLockKeepsNobodyFromReading) {
+    ASSERT_TRUE(writeNew("questions", "every question\n"));
+    platform::FileHandle lock = platform::lockFile("questions");
+    ASSERT_NE(lock, platform::kNoFile) << platform::lastErrorText();
+    platform::FileHandle reader = platform::openForReading("questions", platform::Links::Follow);
+    ASSERT_NE(reader, platform::kNoFile);
+    EXPECT_EQ(readAll(reader), "every question\n");
+    platform::closeFile(reader);
+    platform::unlockFile(lock);
+}
+
+TEST_F(Platform, ReplacementIsWholeAndFreesTheOldName) {
+    ASSERT_TRUE(writeNew("to", "old content"));
+    ASSERT_TRUE(writeNew("from", "new"));
+    ASSERT_TRUE(platform::replaceFile("from", "to")) << platform::lastErrorText();
+    EXPECT_EQ(contentOf("to"), "new");
+    EXPECT_FALSE(platform::nameExists("from"));
+}
+
+TEST_F(Platform, OnlyRegularFilesAreOpened) {
+    ASSERT_TRUE(std::filesystem::create_directory("folder"));
+    EXPECT_EQ(platform::openForReading("folder", platform::Links::Follow), platform::kNoFile);
+    EXPECT_EQ(platform::openForAppend("folder"), platform::kNoFile);
+    EXPECT_EQ(platform::createExclusive("folder"), platform::kNoFile);
+    EXPECT_FALSE(platform::removeName("folder")) << "a folder is no name to free";
+    EXPECT_TRUE(platform::nameExists("folder"));
+    EXPECT_TRUE(platform::removeName("missing"));
+    EXPECT_FALSE(platform::nameExists("missing"));
+    EXPECT_EQ(platform::openForReading("missing", platform::Links::Refuse), platform::kNoFile);
+    EXPECT_STRNE(platform::lastErrorText(), "");
+}
