@@ -6,9 +6,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# apt packages this script needs:
-PACKAGES="g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 googletest cmake make python3"
-
 BUILD=build-windows
 WINE=/usr/lib/wine/wine64  # `wine64` on PATH may be absent
 WINESERVER=/usr/lib/wine/wineserver
@@ -16,20 +13,11 @@ JOBS=2
 
 say() { echo "test-windows.sh: $*" >&2; }
 
+# The packages (groups build and windows of scripts/packages.list) are installed
+# as root when missing, otherwise named.
 install_missing() {
-    command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x "$WINE" ] && [ -x "$WINESERVER" ] &&
-        [ -f /usr/src/googletest/CMakeLists.txt ] && command -v cmake >/dev/null && command -v g++ >/dev/null &&
-        command -v python3 >/dev/null && return 0
-    if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null; then
-        say "missing tools; install them with:"
-        echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends $PACKAGES" >&2
-        exit 1
-    fi
-    say "installing $PACKAGES"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    # Without --no-install-recommends Wine brings a hundred desktop packages.
-    apt-get install -y -qq --no-install-recommends $PACKAGES >/dev/null
+    source scripts/packages.sh
+    pz_require build windows || exit 1
 }
 
 # GoogleTest has no MinGW package: its sources are built with the same toolchain.
