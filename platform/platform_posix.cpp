@@ -207,6 +207,28 @@ bool writeBytes(FileHandle file, const void* bytes, std::size_t size) {
     return true;
 }
 
+std::int64_t copyInSystem(FileHandle from, std::int64_t offset, std::int64_t length, FileHandle to) {
+    off_t at = static_cast<off_t>(offset);
+    std::int64_t copied = 0;
+    while (copied < length) {
+        ssize_t count = copy_file_range(toDescriptor(from), &at, toDescriptor(to), nullptr,
+                                        static_cast<std::size_t>(length - copied), 0);
+        if (count > 0) {
+            copied += count;
+        } else if (count == 0) {
+            fail("the file ended early");
+            return -1;
+        } else if (errno != EINTR) {
+            bool unsupported = errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EBADF ||
+                               errno == EOPNOTSUPP;
+            if (copied == 0 && unsupported) return 0;
+            failWithErrno();
+            return -1;
+        }
+    }
+    return copied;
+}
+
 std::int64_t sizeOf(FileHandle file) {
     struct stat info;
     if (fstat(toDescriptor(file), &info) == 0) return static_cast<std::int64_t>(info.st_size);

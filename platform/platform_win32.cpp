@@ -243,6 +243,10 @@ long readBytes(FileHandle file, void* buffer, std::size_t size) {
     return -1;
 }
 
+// The game copies through its own buffers here: writes always go to the end of a
+// file, which a copy inside the system would not keep to.
+std::int64_t copyInSystem(FileHandle, std::int64_t, std::int64_t, FileHandle) { return 0; }
+
 bool seekTo(FileHandle file, std::int64_t offset) {
     LARGE_INTEGER distance;
     distance.QuadPart = offset;

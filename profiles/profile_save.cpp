@@ -116,28 +116,52 @@ void copyOtherRecords(ByteReader& in, ByteWriter& out, const char* typedName) {
 }
 
 // Reads the bytes up to offset to, handing them to out when it is given.
-void passBytes(ByteReader& in, std::int64_t to, ByteWriter* out) {
+// Returns false when the file ends first.
+bool passBytes(ByteReader& in, std::int64_t to, ByteWriter* out) {
     for (std::string_view bytes = in.available(); in.offset() < to && !bytes.empty(); bytes = in.available()) {
         std::size_t part = static_cast<std::size_t>(std::min<std::int64_t>(to - in.offset(), bytes.size()));
         if (out != nullptr) out->write(bytes.substr(0, part));
         in.consume(part);
     }
+    return in.offset() >= to;
+}
+
+// The old score file and the temporary one, for copying blocks of the first
+// into the second: inside the system while it can, else through the buffers.
+struct BlockCopy {
+    ByteReader& in;
+    ByteWriter& out;
+    platform::FileHandle old;
+    platform::FileHandle temp;
+    bool inSystem;
+    bool cutShort;  // the old file ended before a block did: it changed meanwhile
+};
+
+bool copyBlock(BlockCopy& copy, std::int64_t from, std::int64_t to) {
+    if (copy.inSystem && from < to) {
+        if (!copy.out.flush()) return false;
+        std::int64_t copied = platform::copyInSystem(copy.old, from, to - from, copy.temp);
+        if (copied != 0) return copied == to - from;
+        copy.inSystem = false;  // the system cannot copy between these files
+    }
+    copy.cutShort = !passBytes(copy.in, from, nullptr) || !passBytes(copy.in, to, &copy.out);
+    return !copy.cutShort;
 }
 
 // The same records as copyOtherRecords writes, for a file the lookup found
 // plain and that has not changed since: the bytes before the player's record and
-// those after it, each block after a line break.
-void copyAroundRecord(ByteReader& in, ByteWriter& out, const ScoreLookup& lookup) {
-    passBytes(in, lookup.firstRecord, nullptr);
+// those after it, each block after a line break. Returns false on failure.
+bool copyAroundRecord(BlockCopy& copy, const ScoreLookup& lookup) {
     if (lookup.recordStart > lookup.firstRecord) {
-        out.put('\n');
-        passBytes(in, lookup.recordStart - 1, &out);  // the line feed before the record stays behind
+        copy.out.put('\n');
+        // The line feed before the player's record stays behind.
+        if (!copyBlock(copy, lookup.firstRecord, lookup.recordStart - 1)) return false;
     }
     if (lookup.recordEnd < lookup.file.size) {
-        passBytes(in, lookup.recordEnd + 1, nullptr);
-        out.put('\n');
-        passBytes(in, lookup.file.size, &out);
+        copy.out.put('\n');
+        if (!copyBlock(copy, lookup.recordEnd + 1, lookup.file.size)) return false;
     }
+    return true;
 }
 
 // True when the open score file is the one the lookup read, unchanged.
@@ -174,12 +198,16 @@ bool writeTemporary(platform::FileHandle temp, platform::FileHandle old, const c
     writeScoreRecord(out, runState.playerProfile);
     if (old != platform::kNoFile) {
         ByteReader in(old);
+        BlockCopy copy{in, out, old, temp, true, false};
+        bool copied = true;
         if (isUnchangedSinceLookup(old, lookup)) {
-            copyAroundRecord(in, out, lookup);
+            copied = copyAroundRecord(copy, lookup);
         } else {
             copyOtherRecords(in, out, typedName);
         }
         if (in.failed()) return reportUnsaved("cannot read it: " + std::string(platform::lastErrorText()));
+        if (copy.cutShort) return reportUnsaved("it changed while it was copied");
+        if (!copied) return reportUnsaved("cannot copy it: " + std::string(platform::lastErrorText()));
     }
     bool written = out.flush() && (old == platform::kNoFile || platform::copyPermissions(temp, old)) &&
                    platform::syncToDisk(temp);

@@ -25,7 +25,7 @@ def _can_trace():
 
 
 # Everything that can change a file, open one, or take the writers' lock.
-FILE_CALLS = ["openat", "open", "creat", "write", "writev", "pwrite64", "fsync", "fdatasync", "rename",
+FILE_CALLS = ["openat", "open", "creat", "write", "writev", "pwrite64", "copy_file_range", "fsync", "fdatasync", "rename",
               "renameat", "renameat2", "close", "flock", "ftruncate", "truncate", "chmod", "fchmod", "fchmodat",
               "unlink", "unlinkat", "link", "linkat"]
 CALL_RE = re.compile(rb"^(?:\[pid\s+\d+\]\s*|\d+\s+)?([a-z_0-9]+)\((.*)$")
@@ -151,7 +151,8 @@ class InterruptedSaves(GameTest):
         commit = next((i for i, (c, _, _) in enumerate(save) if c.startswith("rename") or c == "fsync"), len(save))
         if not save[commit][0].startswith("rename"):  # an append: its flush is the commit
             commit = next((i for i, (c, _, _) in enumerate(save) if c.startswith("rename")), commit)
-        errors = {"write": "ENOSPC", "writev": "ENOSPC", "pwrite64": "ENOSPC", "fsync": "EIO", "fdatasync": "EIO",
+        errors = {"write": "ENOSPC", "writev": "ENOSPC", "pwrite64": "ENOSPC", "copy_file_range": "ENOSPC",
+                  "fsync": "EIO", "fdatasync": "EIO",
                   "close": "EIO", "rename": "EIO", "renameat": "EIO", "renameat2": "EIO", "openat": "EACCES",
                   "open": "EACCES", "creat": "EACCES", "unlink": "EPERM", "unlinkat": "EPERM"}
         files = (cp(SCORE), cp(TEMP))
@@ -168,6 +169,10 @@ class InterruptedSaves(GameTest):
             elif call in ("write", "writev", "pwrite64", "fsync", "fdatasync", "close"):
                 fd = re.match(rb"(\d+)", args).group(1)
                 if fd not in open_fds or (call == "close" and not open_fds.pop(fd)):
+                    continue
+            elif call == "copy_file_range":  # its second descriptor is the one written
+                fd = re.match(rb"\d+, [^,]+, (\d+)", args).group(1)
+                if fd not in open_fds:
                     continue
             elif call not in errors:
                 continue
