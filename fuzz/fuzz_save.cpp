@@ -1,0 +1,99 @@
+// Input -> flags, a typed name and an old score.dat in a scratch folder, then
+// saveProfile. Checks that every other player's whole record survives in the
+// writer's form and every unreadable record's tokens byte for byte, that the
+// player's record is there once, and that nothing else appears or changes, in the
+// folder or outside it, whatever link is planted. Corpus paths must be absolute.
+#include <algorithm>
+#include <cstdint>
+
+#include "fuzz/folder_state.h"
+#include "fuzz/fuzz_support.h"
+#include "profiles/profile_store.h"
+
+namespace {
+
+enum Flag : std::uint8_t { kReturning = 1, kTempSymlink = 2, kTempHardLink = 4, kScoreSymlink = 8, kNoScore = 16 };
+const char* const kVictim = "../outside/victim";
+const std::string kVictimState = "file not the game's\n";
+
+// One process, one scratch folder: game/ is the current folder, outside/ its sibling.
+void enterScratchFolder() {
+    static const std::string folder = makeScratchFolder();
+    static const bool entered = mkdir((folder + "/game").c_str(), 0700) == 0 &&
+                                mkdir((folder + "/outside").c_str(), 0700) == 0 &&
+                                chdir((folder + "/game").c_str()) == 0;
+    require(entered, "the scratch folders can be made and entered");
+}
+
+void layOut(std::uint8_t flags, std::string_view oldScore) {
+    emptyFolder(".");
+    emptyFolder("../outside");
+    writeFile(kVictim, kVictimState.substr(5));
+    writeFile(kDatabaseFile, "db\n");
+    if (flags & kScoreSymlink) symlink(kVictim, kScoreFile);
+    if (!(flags & (kScoreSymlink | kNoScore))) writeFile(kScoreFile, oldScore);
+    if (flags & kTempSymlink) symlink(kVictim, kTempFile);
+    if ((flags & kTempHardLink) && !(flags & kTempSymlink)) link(kVictim, kTempFile);
+}
+
+// Each whole record in the writer's form and each other group as its tokens,
+// leaving out the whole records named skippedName.
+std::multiset<std::string> recordsOf(const std::vector<TokenGroup>& groups, const std::string& skippedName) {
+    std::multiset<std::string> records;
+    PlayerProfile profile{};
+    for (const TokenGroup& group : groups) {
+        bool whole = wholeRecordOf(group, profile);
+        if (!whole || profile.name != skippedName) records.insert(whole ? writerForm(profile) : joined(group));
+    }
+    return records;
+}
+
+void checkSavedFile(const std::vector<TokenGroup>& oldGroups, const std::string& typed) {
+    std::string after = stateOf(kScoreFile);
+    require(after.rfind("file ", 0) == 0, "the saved score file is a regular file");
+    std::multiset<std::string> now = recordsOf(scoreGroupsOf(std::string_view(after).substr(5)), "");
+    std::multiset<std::string> others = recordsOf(oldGroups, typed);
+    require(std::includes(now.begin(), now.end(), others.begin(), others.end()), "no other record is lost");
+    require(now.count(writerForm(runState.playerProfile)) == 1, "the player's record is there exactly once");
+    require(now.size() == others.size() + 1, "nothing but the player's record is added");
+}
+
+void fillProfile(const std::string& typed, std::int32_t seed) {
+    PlayerProfile& profile = runState.playerProfile;
+    copyField(profile.name, kNameSize, typed.c_str());
+    profile.attempts = seed;
+    profile.correctTotal = seed / 2;
+    profile.wrongTotal = -1;
+    copyField(profile.characterLabel, kCharacterLabelSize, "lbl1");
+    copyField(profile.intellectLabel, kIntellectLabelSize, "lbl2");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    enterScratchFolder();
+    if (size < 2) return 0;
+    std::uint8_t flags = data[0];
+    std::size_t nameLength = std::min<std::size_t>(data[1] % 32, size - 2);
+    std::string typed(reinterpret_cast<const char*>(data) + 2, nameLength);
+    typed.resize(std::min(typed.find('\0'), typed.size()));
+    std::string_view oldScore(reinterpret_cast<const char*>(data) + 2 + nameLength, size - 2 - nameLength);
+    layOut(flags, oldScore);
+    std::string scoreBefore = stateOf(kScoreFile), tempBefore = stateOf(kTempFile);
+    fillProfile(typed, static_cast<std::int32_t>(size));
+    bool saved = saveProfile(typed.c_str(), (flags & kReturning) != 0);
+    require(stateOf(kVictim) == kVictimState && namesIn("../outside").size() == 1, "nothing outside changes");
+    require(stateOf(kDatabaseFile) == "file db\n", "the database is unchanged");
+    std::set<std::string> extra = namesIn(".");
+    for (const char* name : {kDatabaseFile, kScoreFile, kTempFile}) extra.erase(name);
+    require(extra.empty(), "no other file appears in the folder");
+    std::string tempAfter = stateOf(kTempFile);
+    require(tempAfter == "absent" || tempAfter == "file " || tempAfter == tempBefore, "the temporary file is left empty");
+    require(saved || (flags & kScoreSymlink), "a save into an ordinary folder succeeds");
+    if (saved && isStorableName(typed.c_str())) {
+        checkSavedFile(flags & kNoScore ? std::vector<TokenGroup>{} : scoreGroupsOf(oldScore), typed);
+    } else {
+        require(stateOf(kScoreFile) == scoreBefore, "a score file not saved to is unchanged");
+    }
+    return 0;
+}
