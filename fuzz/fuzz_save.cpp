@@ -58,16 +58,6 @@ void checkSavedFile(const std::vector<TokenGroup>& oldGroups, const std::string&
     require(now.size() == others.size() + 1, "nothing but the player's record is added");
 }
 
-void fillProfile(const std::string& typed, std::int32_t seed) {
-    PlayerProfile& profile = runState.playerProfile;
-    copyField(profile.name, kNameSize, typed.c_str());
-    profile.attempts = seed;
-    profile.correctTotal = seed / 2;
-    profile.wrongTotal = -1;
-    copyField(profile.characterLabel, kCharacterLabelSize, "lbl1");
-    copyField(profile.intellectLabel, kIntellectLabelSize, "lbl2");
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -79,8 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     typed.resize(std::min(typed.find('\0'), typed.size()));
     std::string_view oldScore(reinterpret_cast<const char*>(data) + 2 + nameLength, size - 2 - nameLength);
     layOut(flags, oldScore);
-    std::string scoreBefore = stateOf(kScoreFile), tempBefore = stateOf(kTempFile);
-    fillProfile(typed, static_cast<std::int32_t>(size));
+    const std::string scoreBefore = stateOf(kScoreFile), tempBefore = stateOf(kTempFile);
+    PlayerProfile& profile = runState.playerProfile;  // as a run leaves it: the typed name, new totals
+    profile = PlayerProfile{{}, static_cast<std::int32_t>(size), flags, -1, "lbl1", "lbl2"};
+    copyField(profile.name, kNameSize, typed.c_str());
     bool saved = saveProfile(typed.c_str(), (flags & kReturning) != 0);
     require(stateOf(kVictim) == kVictimState && namesIn("../outside").size() == 1, "nothing outside changes");
     require(stateOf(kDatabaseFile) == "file db\n", "the database is unchanged");
