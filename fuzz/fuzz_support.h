@@ -1,5 +1,5 @@
-// Shared by the fuzz targets: an invariant check that ends the run (libFuzzer then
-// keeps the input as a crash), a scratch folder per process, and the score file's
+// Shared by the fuzz targets: an invariant check that aborts (libFuzzer then keeps
+// the input as a crash), a scratch folder per process, and the score file's
 // records cut from raw bytes by a tokenizer of its own, to hold the game's reader to.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,11 +24,18 @@ inline void require(bool holds, const char* invariant) {
     std::abort();
 }
 
-// A fresh folder under $TMPDIR (or a memory-backed one), made once per process.
+// A fresh folder under $TMPDIR (or a memory-backed one), made once per process
+// and removed at a normal exit; after a crash it stays for a look.
 inline std::string makeScratchFolder() {
+    static std::string made;
     const char* root = std::getenv("TMPDIR");
     std::string pattern = std::string(root != nullptr ? root : "/dev/shm") + "/pzfuzz.XXXXXX";
     require(mkdtemp(pattern.data()) != nullptr, "a scratch folder can be made (set TMPDIR)");
+    made = pattern;
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(made, ignored);  // links inside are removed, never followed
+    });
     return pattern;
 }
 
