@@ -1,4 +1,4 @@
-// What the save target sees of its scratch folders: the state of one name, the
+// The save target's scratch folders: entering them, the state of one name, the
 // names in a folder, and the means to lay a folder out afresh for each input.
 #pragma once
 
@@ -6,11 +6,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fuzz/fuzz_support.h"
+
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
+
+// One scratch folder per process, reused by every input: game/ becomes the
+// current folder, outside/ is its sibling, where planted links point.
+inline void enterGameFolder() {
+    static const std::string folder = makeScratchFolder();
+    static const bool entered = mkdir((folder + "/game").c_str(), 0700) == 0 &&
+                                mkdir((folder + "/outside").c_str(), 0700) == 0 &&
+                                chdir((folder + "/game").c_str()) == 0;
+    require(entered, "the scratch folders can be made and entered");
+}
 
 // "absent", "link TARGET" or "file BYTES": enough to tell any change to a name.
 inline std::string stateOf(const char* path) {

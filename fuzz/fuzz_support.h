@@ -85,9 +85,11 @@ inline bool wholeRecordOf(const TokenGroup& group, PlayerProfile& profile) {
            numberOf(group[3], profile.wrongTotal);
 }
 
+// One writer for all: its 64 KiB buffer is costly to set up under ASan.
 inline std::string writerForm(const PlayerProfile& profile) {
-    std::string text;
-    ByteWriter out(text);
+    static std::string text;
+    static ByteWriter out(text);
+    text.clear();
     writeScoreRecord(out, profile);
     out.flush();
     return text;
