@@ -44,7 +44,8 @@ for target in "${targets[@]}"; do
     mkdir -p "$work"
     log=$build/logs/$target.log
     if [[ $mode == ci ]]; then
-        run "$target" -runs=0 "$seeds" >"$log" 2>&1 || { cat "$log"; echo "fuzz: $target fails on its seeds" >&2; exit 1; }
+        # Seeds passed as files are only run: nothing is written into the seed folder.
+        run "$target" "$seeds"/* >"$log" 2>&1 || { cat "$log"; echo "fuzz: $target fails on its seeds" >&2; exit 1; }
         echo "fuzz: $target replays $(ls "$seeds" | wc -l) seeds"
     fi
     if ! run "$target" -max_total_time="$seconds" -print_final_stats=1 "$work" "$seeds" >"$log" 2>&1; then
