@@ -7,12 +7,12 @@
 
 #include "app/console.h"
 #include "app/cp1251.h"
+#include "app/player_name.h"
 #include "app/run_state.h"
 #include "app/test_play.h"
 #include "app/verdict.h"
 #include "platform/platform.h"
 #include "profiles/profile_store.h"
-#include "profiles/score_record.h"
 #include "questions/question_db.h"
 
 namespace {
@@ -41,23 +41,11 @@ void printBanner() {
     printText(namePrompt());
 }
 
-// Why a typed name of length bytes cannot be kept, or nullptr when it can. A NUL
-// byte would cut the name short, and other control bytes are no part of a name.
-const char* refusalOf(const char* name, int length) {
-    if (length == 0 || std::strpbrk(name, " \t\n\v\f\r") != nullptr) {
-        return "Имя должно быть одним словом, без пробелов.\n"_cp;
-    }
-    if (std::strlen(name) != static_cast<std::size_t>(length) || hasControlByte(name)) {
-        return "В имени не должно быть управляющих символов.\n"_cp;
-    }
-    return nullptr;
-}
-
 // Reads the name until it is one word the score file can keep. When input ends
 // first, the name stays empty and the run goes on without storing anything.
 void readPlayerName(char (&typedName)[kNameSize]) {
     for (int length = readNameLine(typedName); length >= 0; length = readNameLine(typedName)) {
-        const char* refusal = refusalOf(typedName, length);
+        const char* refusal = nameRefusal(typedName, length);
         if (refusal == nullptr) return;
         printText(refusal);
         printText(namePrompt());

@@ -30,12 +30,6 @@ ScoreLookup reportUnusable(platform::FileHandle file) {
     return failed;
 }
 
-// Reads the next record, the fast way where it lies whole in the buffer.
-RecordRead readAnyRecord(ByteReader& in, PlayerProfile& profile) {
-    RecordTokens tokens;
-    if (!takeRecordTokens(in, tokens)) return readScoreRecord(in, profile);
-    return checkRecordTokens(tokens, profile);
-}
 
 }  // namespace
 
@@ -56,7 +50,7 @@ bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, 
         std::string_view line;
         if (!takePlainRun(in, name).empty() || takePlainLine(in, name, line)) continue;  // others' records
         PlayerProfile& record = found ? afterFound : profile;
-        RecordRead read = readAnyRecord(in, record);
+        RecordRead read = readNextRecord(in, record);
         bool mine = !found && read == RecordRead::Whole && std::strcmp(record.name, typedName) == 0;
         if (mine) {
             lookup.recordStart = start;

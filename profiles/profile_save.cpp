@@ -26,27 +26,33 @@ bool reportUnsaved(const std::string& reason) {
 }
 
 // True when every record of the file is complete, so that a record appended
-// after them reads as its own.
-bool endsWithWholeRecord(platform::FileHandle file) {
+// after them reads as its own, and none of the whole ones is the player's: one
+// stored by another game of the same name since the lookup must be replaced, or
+// the player would have two records.
+bool appendable(platform::FileHandle file, const char* typedName) {
     ByteReader in(file);
     PlayerProfile scratch;
-    RecordRead read;
-    do {
-        read = readScoreRecord(in, scratch);
-    } while (read == RecordRead::Whole || read == RecordRead::Damaged);
-    return read == RecordRead::None && !in.failed();
+    std::string_view line;
+    while (skipWhitespace(in)) {
+        if (!takePlainRun(in, typedName).empty() || takePlainLine(in, typedName, line)) continue;  // others' records
+        RecordRead read = readNextRecord(in, scratch);
+        if (read == RecordRead::CutShort) return false;
+        if (read == RecordRead::Whole && std::strcmp(scratch.name, typedName) == 0) return false;
+    }
+    return !in.failed();
 }
 
 enum class Append { Done, NotPossible, Failed };
 
 // Appends a line break and the record. NotPossible, with nothing written, when
-// the score file is no single-link regular file this player may write, or ends
-// in a record cut short; the rewrite way then takes over.
-Append appendProfile() {
+// the score file is no single-link regular file this player may write, ends in a
+// record cut short or holds the player's record already; the rewrite way then
+// takes over.
+Append appendProfile(const char* typedName) {
     platform::FileHandle file = platform::openForAppend(kScoreFile);
     if (file == platform::kNoFile) return Append::NotPossible;
     std::int64_t oldSize = platform::sizeOf(file);
-    if (oldSize < 0 || !endsWithWholeRecord(file)) {
+    if (oldSize < 0 || !appendable(file, typedName)) {
         platform::closeFile(file);
         return Append::NotPossible;
     }
@@ -237,7 +243,7 @@ bool saveProfile(const char* typedName, const ScoreLookup& lookup) {
     if (lock == platform::kNoFile) {
         std::fprintf(stderr, "prozorometr: cannot lock %s; saving unguarded\n", kDatabaseFile);
     }
-    Append append = lookup.outcome == Lookup::Found ? Append::NotPossible : appendProfile();
+    Append append = lookup.outcome == Lookup::Found ? Append::NotPossible : appendProfile(typedName);
     bool saved = append == Append::Done || (append == Append::NotPossible && rewriteProfile(typedName, lookup));
     platform::unlockFile(lock);
     return saved;

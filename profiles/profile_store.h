@@ -39,7 +39,8 @@ ScoreLookup loadProfile(const char* typedName);
 bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup);
 
 // Stores the run's PlayerProfile: a returning player's record (found by the
-// lookup) replaces the stored one, a new player's is appended. Returns false when
+// lookup) replaces the stored one, a new player's is appended (or replaces one
+// of the same name that another game stored since the lookup). Returns false when
 // the score file could not be updated; it is then left as it was and one line on
 // stderr says why. Nothing is stored for a name the file cannot hold.
 bool saveProfile(const char* typedName, const ScoreLookup& lookup);

@@ -185,6 +185,12 @@ RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile)
     return whole ? RecordRead::Whole : RecordRead::Damaged;
 }
 
+RecordRead readNextRecord(ByteReader& in, PlayerProfile& profile) {
+    RecordTokens tokens;
+    if (!takeRecordTokens(in, tokens)) return readScoreRecord(in, profile);
+    return checkRecordTokens(tokens, profile);
+}
+
 bool isInWriterForm(const RecordTokens& tokens) {
     for (int field = 0; field + 1 < kScoreFields; ++field) {
         const std::string_view& token = tokens.field[field];

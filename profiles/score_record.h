@@ -60,6 +60,10 @@ RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile)
 // blanks, plain decimal), so that they may be copied as they are.
 bool isInWriterForm(const RecordTokens& tokens);
 
+// Reads the next record as readScoreRecord does, the fast way where it lies
+// whole in the reader's window.
+RecordRead readNextRecord(ByteReader& in, PlayerProfile& profile);
+
 // Writes the tokens as they stand, joined by single blanks.
 void writeTokens(ByteWriter& out, const RecordTokens& tokens);
 

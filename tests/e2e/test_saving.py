@@ -9,8 +9,8 @@ import sys
 import tempfile
 import unittest
 
-from gamekit import (BINARY, EDUCATED, EXIT_PROMPT, GENIUS, RUNNER, SAVE_FAILURE_PREFIX, SCORE, SLACKER, TEMP,
-                     GameTest, cp, game_command, record, report, run, uniform_answers)
+from gamekit import (BINARY, EDUCATED, EXIT_PROMPT, GENIUS, INTRO1, PROMPT, RUNNER, SAVE_FAILURE_PREFIX, SCORE,
+                     SLACKER, TEMP, GameTest, Player, cp, game_command, record, report, run, uniform_answers)
 
 STRACE = shutil.which("strace")
 
@@ -252,6 +252,24 @@ class ConcurrentSaves(GameTest):
         content = self.dir.read(SCORE)
         lines = content[1:].split(b"\n") if content.startswith(b"\n") else content.split(b"\n")
         self.assertEqual(sorted(lines), expected)
+
+
+class SameNameSavedMeanwhile(GameTest):
+
+    def test_record_stored_by_another_game_of_the_name_is_replaced(self):
+        self.setup_files(score=APPEND_OLD)
+        player = Player(self.dir.path)
+        try:
+            player.wait_for_end(PROMPT, "the name prompt")
+            player.send(cp("Новый") + b"\n")
+            player.wait_for_end(INTRO1, "the test-1 introduction")  # the lookup found no record
+            self.dir.write(SCORE, APPEND_OLD + b"\n" + record("Новый", 1, 3, 22, "еврей", SLACKER))
+            player.send(game_input("Новый")[len(cp("Новый")) + 1:])
+            rc, _, err = player.finish()
+        finally:
+            player.kill()
+        self.assertEqual((rc, err), (0, b""))
+        self.assertBytes(self.dir.read(SCORE), APPEND_BY_REWRITE, "score.dat")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,18 @@
+// The typed name rule, apart from the run driver so that it can be checked alone.
+#include "app/player_name.h"
+
+#include <cstring>
+
+#include "app/cp1251.h"
+#include "profiles/score_record.h"
+
+// A NUL byte would cut the name short, and other control bytes are no part of a name.
+const char* nameRefusal(const char* name, int length) {
+    if (length == 0 || std::strpbrk(name, " \t\n\v\f\r") != nullptr) {
+        return "Имя должно быть одним словом, без пробелов.\n"_cp;
+    }
+    if (std::strlen(name) != static_cast<std::size_t>(length) || hasControlByte(name)) {
+        return "В имени не должно быть управляющих символов.\n"_cp;
+    }
+    return nullptr;
+}
