@@ -65,8 +65,7 @@ bool isPlainRecordLine(std::string_view line, std::string_view name) {
     return !anyLane(odd) && sumLanes(blanks) == kScoreFields - 1;
 }
 
-}  // namespace
-
+// The next line alone; it may end at the end of the file.
 bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line) {
     std::string_view window = in.window(kRecordWindow);
     const char* feed = static_cast<const char*>(std::memchr(window.data(), '\n', window.size()));
@@ -77,6 +76,7 @@ bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line
     return true;
 }
 
+// As many lines as the buffer holds whole, each followed by its line feed.
 std::string_view takePlainRun(ByteReader& in, std::string_view name) {
     std::string_view window = in.window(kRecordWindow);
     std::size_t run = 0;  // the end of the last line taken
@@ -89,4 +89,13 @@ std::string_view takePlainRun(ByteReader& in, std::string_view name) {
     }
     in.consume(run);
     return window.substr(0, run);
+}
+
+}  // namespace
+
+std::string_view takePlainLines(ByteReader& in, std::string_view name) {
+    std::string_view run = takePlainRun(in, name);
+    std::string_view line;
+    if (run.empty() && takePlainLine(in, name, line)) return line;
+    return run;
 }

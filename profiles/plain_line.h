@@ -8,13 +8,9 @@
 
 #include "io/byte_reader.h"
 
-// Takes the next line, from where in stands (at a token) to its line feed, when
-// it is one record that the writer would write as it stands and whose name is
-// not name. Returns false, having read nothing, for any other line.
-bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line);
-
-// Takes as many such lines as the buffer holds in one go: lines joined by single
-// line feeds, from where in stands (at a token) up to the end of the last line
-// taken, its line feed left. Returns the bytes taken (good until in is used
-// again), empty for none.
-std::string_view takePlainRun(ByteReader& in, std::string_view name);
+// Takes one or more lines from where in stands (at a token), each of them one
+// record that the writer would write as it stands and whose name is not name,
+// joined by single line feeds; the last one's line feed is left. Returns the
+// bytes taken (good until in is used again), empty when the next line is not
+// such a line.
+std::string_view takePlainLines(ByteReader& in, std::string_view name);

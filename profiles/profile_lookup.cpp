@@ -47,8 +47,7 @@ bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, 
         std::int64_t start = in.offset();
         if (first) lookup.firstRecord = start;
         plain = plain && (first || start - gapStart == 1);
-        std::string_view line;
-        if (!takePlainRun(in, name).empty() || takePlainLine(in, name, line)) continue;  // others' records
+        if (!takePlainLines(in, name).empty()) continue;  // others' records
         PlayerProfile& record = found ? afterFound : profile;
         RecordRead read = readNextRecord(in, record);
         bool mine = !found && read == RecordRead::Whole && std::strcmp(record.name, typedName) == 0;

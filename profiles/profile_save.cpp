@@ -32,9 +32,8 @@ bool reportUnsaved(const std::string& reason) {
 bool appendable(platform::FileHandle file, const char* typedName) {
     ByteReader in(file);
     PlayerProfile scratch;
-    std::string_view line;
     while (skipWhitespace(in)) {
-        if (!takePlainRun(in, typedName).empty() || takePlainLine(in, typedName, line)) continue;  // others' records
+        if (!takePlainLines(in, typedName).empty()) continue;  // others' records
         RecordRead read = readNextRecord(in, scratch);
         if (read == RecordRead::CutShort) return false;
         if (read == RecordRead::Whole && std::strcmp(scratch.name, typedName) == 0) return false;
@@ -81,8 +80,9 @@ void copyRecordTokens(const RecordTokens& tokens, ByteWriter& out, const char* t
     if (!whole) {
         writeTokens(out, tokens);
     } else if (isInWriterForm(tokens)) {
+        const std::string_view& last = tokens.field[kScoreFields - 1];
         out.write(std::string_view(tokens.field[0].data(),
-                                   static_cast<std::size_t>(tokens.field[kScoreFields - 1].end() - tokens.field[0].begin())));
+                                   static_cast<std::size_t>(last.data() + last.size() - tokens.field[0].data())));
     } else {
         writeScoreRecord(out, record);
     }
@@ -108,11 +108,10 @@ void copyStreamedRecord(ByteReader& in, ByteWriter& out, const char* typedName) 
 void copyOtherRecords(ByteReader& in, ByteWriter& out, const char* typedName) {
     while (skipWhitespace(in)) {
         RecordTokens tokens;
-        std::string_view line;
-        std::string_view run = takePlainRun(in, typedName);
-        if (!run.empty() || takePlainLine(in, typedName, line)) {
+        std::string_view lines = takePlainLines(in, typedName);
+        if (!lines.empty()) {
             out.put('\n');
-            out.write(run.empty() ? line : run);  // others' records, already as the writer would write them
+            out.write(lines);  // others' records, already as the writer would write them
         } else if (takeRecordTokens(in, tokens)) {
             copyRecordTokens(tokens, out, typedName);
         } else {
