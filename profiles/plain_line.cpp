@@ -13,8 +13,6 @@ namespace {
 using Bytes = unsigned char __attribute__((vector_size(16)));  // sixteen bytes of text
 using Lanes = signed char __attribute__((vector_size(16)));    // a comparison: -1 where true, 0 where not
 
-// A window that holds any record of the usual kind many times over.
-constexpr std::size_t kRecordWindow = 4096;
 // Longest line looked at here: longer than any whole record in the writer's form.
 constexpr std::size_t kLongestPlainLine = 128;
 constexpr Bytes kLaneNumbers = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};

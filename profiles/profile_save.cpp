@@ -69,22 +69,18 @@ Append appendProfile(const char* typedName) {
     return Append::Failed;
 }
 
-// Copies a record the fast way: the tokens are at hand, so a whole record in the
-// writer's form is copied as its bytes, another whole one formatted, and one the
-// game cannot read written as its tokens stood.
+// Copies a record the fast way: the tokens are at hand, so a whole record is
+// written in the writer's form, and one the game cannot read as its tokens stood.
+// (Lines already in the writer's form never get here: takePlainLines took them.)
 void copyRecordTokens(const RecordTokens& tokens, ByteWriter& out, const char* typedName) {
     PlayerProfile record;
     bool whole = checkRecordTokens(tokens, record) == RecordRead::Whole;
     if (whole && std::strcmp(record.name, typedName) == 0) return;
     out.put('\n');
-    if (!whole) {
-        writeTokens(out, tokens);
-    } else if (isInWriterForm(tokens)) {
-        const std::string_view& last = tokens.field[kScoreFields - 1];
-        out.write(std::string_view(tokens.field[0].data(),
-                                   static_cast<std::size_t>(last.data() + last.size() - tokens.field[0].data())));
-    } else {
+    if (whole) {
         writeScoreRecord(out, record);
+    } else {
+        writeTokens(out, tokens);
     }
 }
 

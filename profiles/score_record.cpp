@@ -79,9 +79,6 @@ long readField(FieldReader& reader, PlayerProfile& profile, int field, bool& fit
     }
 }
 
-// A window that holds any record of the usual kind many times over.
-constexpr std::size_t kRecordWindow = 4096;
-
 // Bytes from at up to the first separator (or the end).
 const char* tokenEnd(const char* at, const char* end) {
     while (at < end && !isSeparator(*at)) ++at;
@@ -99,11 +96,6 @@ bool fitWord(std::string_view token, char* field, int size) {
     std::memcpy(field, token.data(), token.size());
     field[token.size()] = '\0';
     return true;
-}
-
-bool isPlainDecimal(std::string_view number) {
-    std::size_t digits = number[0] == '-' ? 1 : 0;
-    return number[0] != '+' && (number[digits] != '0' || number.size() == digits + 1) && number != "-0";
 }
 
 void writeNumber(ByteWriter& out, std::int32_t value) {
@@ -189,16 +181,6 @@ RecordRead readNextRecord(ByteReader& in, PlayerProfile& profile) {
     RecordTokens tokens;
     if (!takeRecordTokens(in, tokens)) return readScoreRecord(in, profile);
     return checkRecordTokens(tokens, profile);
-}
-
-bool isInWriterForm(const RecordTokens& tokens) {
-    for (int field = 0; field + 1 < kScoreFields; ++field) {
-        const std::string_view& token = tokens.field[field];
-        if (token.data() + token.size() + 1 != tokens.field[field + 1].data() || token.data()[token.size()] != ' ') {
-            return false;
-        }
-    }
-    return isPlainDecimal(tokens.field[1]) && isPlainDecimal(tokens.field[2]) && isPlainDecimal(tokens.field[3]);
 }
 
 void writeTokens(ByteWriter& out, const RecordTokens& tokens) {

@@ -4,6 +4,7 @@
 // never C strings: a NUL byte in a stored field is data that no field can hold.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -15,6 +16,8 @@
 inline constexpr int kScoreFields = 6;
 // Longest number field read: "-2147483648" and room to spot longer ones.
 inline constexpr int kMaxNumberLength = 15;
+// Bytes the fast readers want at hand: any record of the usual kind many times over.
+inline constexpr std::size_t kRecordWindow = 4096;
 // Longest whole record in the writer's form, line break before it included.
 inline constexpr int kMaxWholeRecordLength =
     1 + (kNameSize - 1) + 3 * kMaxNumberLength + (kCharacterLabelSize - 1) + (kIntellectLabelSize - 1) + kScoreFields;
@@ -55,10 +58,6 @@ bool takeRecordTokens(ByteReader& in, RecordTokens& tokens);
 
 // What readScoreRecord makes of the same bytes; profile is filled when Whole.
 RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile);
-
-// True when a whole record's bytes already stand in the writer's form (single
-// blanks, plain decimal), so that they may be copied as they are.
-bool isInWriterForm(const RecordTokens& tokens);
 
 // Reads the next record as readScoreRecord does, the fast way where it lies
 // whole in the reader's window.
