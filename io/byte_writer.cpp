@@ -24,6 +24,11 @@ bool ByteWriter::flush() {
             text_->append(buffer_, used_);
         } else {
             failed_ = !platform::writeBytes(file_, buffer_, used_);
+            unsent_ += used_;
+            if (unsent_ >= kWriteBackStep) {  // a long file: the disk may start on it meanwhile
+                platform::startWriteBack(file_);
+                unsent_ = 0;
+            }
         }
     }
     used_ = 0;

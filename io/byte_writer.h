@@ -11,6 +11,8 @@
 #include "platform/platform.h"
 
 inline constexpr std::size_t kWriteBufferSize = 64 * 1024;
+// Bytes written to a file between two hints to start writing them to disk.
+inline constexpr std::size_t kWriteBackStep = 4 * 1024 * 1024;
 
 class ByteWriter {
 public:
@@ -40,6 +42,7 @@ private:
     platform::FileHandle file_ = platform::kNoFile;
     std::string* text_ = nullptr;
     std::size_t used_ = 0;
+    std::size_t unsent_ = 0;  // bytes written to the file since the last write-back hint
     bool failed_ = false;
     char buffer_[kWriteBufferSize];
 };

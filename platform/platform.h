@@ -77,6 +77,11 @@ bool truncateTo(FileHandle file, std::int64_t size);
 // Forces the open file's content to disk. Returns false on failure.
 bool syncToDisk(FileHandle file);
 
+// Starts writing what the open file was given out to disk, without waiting, so
+// that the disk works while more is written; syncToDisk still has to follow. A
+// hint only: where the system has no such call, nothing happens.
+void startWriteBack(FileHandle file);
+
 // Gives file the permission bits that model has, where the system has them.
 // Returns false on failure.
 bool copyPermissions(FileHandle file, FileHandle model);

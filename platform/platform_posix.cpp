@@ -242,6 +242,10 @@ bool truncateTo(FileHandle file, std::int64_t size) {
 
 bool syncToDisk(FileHandle file) { return fsync(toDescriptor(file)) == 0 || failWithErrno(); }
 
+// Offset and length 0 mean the whole file; pages already on their way are left
+// alone. A failure only means that fsync does all the work later.
+void startWriteBack(FileHandle file) { sync_file_range(toDescriptor(file), 0, 0, SYNC_FILE_RANGE_WRITE); }
+
 bool copyPermissions(FileHandle file, FileHandle model) {
     struct stat info;
     if (fstat(toDescriptor(model), &info) != 0) return failWithErrno();

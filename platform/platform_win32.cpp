@@ -287,6 +287,9 @@ bool truncateTo(FileHandle file, std::int64_t size) {
 
 bool syncToDisk(FileHandle file) { return FlushFileBuffers(toHandle(file)) || failWithLastError(); }
 
+// Windows has no call that starts a file's write-back without waiting for it.
+void startWriteBack(FileHandle) {}
+
 // The file's access list comes from its folder, as the old file's did; the
 // read-only attribute of the old file is never copied, as it stops the next save.
 bool copyPermissions(FileHandle, FileHandle) { return true; }

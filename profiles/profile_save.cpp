@@ -138,13 +138,23 @@ struct BlockCopy {
     bool cutShort;  // the old file ended before a block did: it changed meanwhile
 };
 
+// Copied in steps, each sent on its way to the disk before the next is copied,
+// so that the final sync has little left to wait for.
 bool copyBlock(BlockCopy& copy, std::int64_t from, std::int64_t to) {
-    if (copy.inSystem && from < to) {
+    while (copy.inSystem && from < to) {
         if (!copy.out.flush()) return false;
-        std::int64_t copied = platform::copyInSystem(copy.old, from, to - from, copy.temp);
-        if (copied != 0) return copied == to - from;
-        copy.inSystem = false;  // the system cannot copy between these files
+        std::int64_t step = std::min<std::int64_t>(to - from, kWriteBackStep);
+        std::int64_t copied = platform::copyInSystem(copy.old, from, step, copy.temp);
+        if (copied == 0) {
+            copy.inSystem = false;  // the system cannot copy between these files
+        } else if (copied != step) {
+            return false;
+        } else {
+            platform::startWriteBack(copy.temp);
+            from += step;
+        }
     }
+    if (copy.inSystem) return true;  // all of it copied inside the system
     copy.cutShort = !passBytes(copy.in, from, nullptr) || !passBytes(copy.in, to, &copy.out);
     return !copy.cutShort;
 }
