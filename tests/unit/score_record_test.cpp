@@ -1,7 +1,9 @@
 // Score records: the reader's view of whitespace, what it refuses, and the form
 // the writer produces.
+#include <random>
 #include <string>
 
+#include "profiles/plain_line.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 #include "test_support.h"
@@ -11,6 +13,45 @@ namespace {
 RecordRead readOne(const std::string& text, PlayerProfile& profile) {
     ByteReader in(text);
     return readScoreRecord(in, profile);
+}
+
+// The writer's form judged token by token, apart from the fast reader's bits.
+bool isWritersLine(const std::string& line, const std::string& name) {
+    std::vector<std::string> tokens(1);
+    for (char byte : line) {
+        if (byte == ' ') {
+            tokens.emplace_back();
+        } else if (static_cast<unsigned char>(byte) < 0x21) {
+            return false;
+        } else {
+            tokens.back() += byte;
+        }
+    }
+    if (tokens.size() != kScoreFields || line.size() > 128 || tokens[0] == name) return false;
+    for (const std::string& token : tokens) {
+        bool otherwise = token.empty() || token[0] == '+' || (token[0] == '0' && token.size() > 1) ||
+                         token.compare(0, 2, "-0") == 0;
+        if (otherwise && &token != &tokens[0]) return false;
+        if (token.empty()) return false;
+    }
+    return true;
+}
+
+// A score line, often in the writer's form, often a byte away from it.
+std::string makeLine(std::mt19937& random, const std::string& name) {
+    using namespace std::literals;
+    static const std::string_view kTokens[] = {"7", "0", "12", "-3", "+5", "07", "00", "-0", "-05", "0x",
+                                               "\xe3\xe5\xed\xe8\xe9", "a", "1234567890", "b\tc", "d\re", "f\0g"sv};
+    std::string line = random() % 8 == 0 ? name : "player" + std::to_string(random() % 1000);
+    if (random() % 16 == 0) line = std::string(60 + random() % 60, 'n');  // lines near the longest
+    for (std::size_t field = 1; field < kScoreFields + (random() % 12 == 0); ++field) {
+        line += random() % 30 == 0 ? "  " : " ";
+        std::size_t pick = random() % 40;
+        line += pick < std::size(kTokens) ? std::string(kTokens[pick]) : std::to_string(random() % 100);
+    }
+    if (random() % 30 == 0) line = " " + line;
+    if (random() % 30 == 0) line += " ";
+    return random() % 40 == 0 ? std::string() : line;
 }
 
 }  // namespace
@@ -104,6 +145,32 @@ TEST(ScoreRecord, LookupTakesTheFirstWholeExactMatchAndJudgesTheFile) {
         EXPECT_EQ(lookup.blockCopy, c.blockCopy);
         EXPECT_EQ(lookup.recordStart, c.recordStart);
         EXPECT_EQ(lookup.recordEnd, c.recordEnd);
+    }
+}
+
+// Runs of lines cross the 64-byte blocks the fast reader judges at every
+// offset; what it takes must be exactly the lines in the writer's form.
+TEST(ScoreRecord, PlainLinesAreTakenExactlyWhenInTheWritersForm) {
+    std::mt19937 random(2004);
+    const std::string name = "player1000";  // its last eight bytes are those of other names
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::string> lines(1 + random() % 12);
+        std::string text;
+        for (std::string& line : lines) {
+            line = makeLine(random, name);
+            text += line + "\n";
+        }
+        bool fed = random() % 2 == 0;
+        if (!fed) text.pop_back();  // the last line ends the file
+        std::size_t expected = 0, at = 0;  // bytes of the plain lines followed by a line feed
+        for (std::size_t line = 0; line + !fed < lines.size() && isWritersLine(lines[line], name); ++line) {
+            at += lines[line].size() + 1;
+            expected = at - 1;
+        }
+        if (expected == 0 && isWritersLine(lines[0], name)) expected = lines[0].size();  // it ends the file
+        if (text.empty() || static_cast<unsigned char>(text[0]) <= ' ') continue;  // never called there
+        ByteReader in(text);
+        ASSERT_EQ(takePlainLines(in, name).size(), expected) << ::testing::PrintToString(text);
     }
 }
 
