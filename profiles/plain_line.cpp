@@ -185,13 +185,13 @@ bool isPlainRecordLine(std::string_view line, std::string_view name) {
     return !line.empty() && measurePlainRun(std::string_view(text, line.size() + 1), name) == line.size();
 }
 
-// The next line alone; it may end at the end of the file.
-bool takePlainLine(ByteReader& in, std::string_view name, std::string_view& line) {
+// The last line of the file, which no line feed ends. (A line that has one was
+// judged by measurePlainRun already.)
+bool takeLastPlainLine(ByteReader& in, std::string_view name, std::string_view& line) {
     std::string_view window = in.window(kRecordWindow);
-    const char* feed = static_cast<const char*>(std::memchr(window.data(), '\n', window.size()));
-    if (feed == nullptr && !in.reachesEnd()) return false;  // the line may go on
-    line = window.substr(0, feed != nullptr ? static_cast<std::size_t>(feed - window.data()) : window.size());
-    if (!isPlainRecordLine(line, name)) return false;
+    if (!in.reachesEnd() || std::memchr(window.data(), '\n', window.size()) != nullptr) return false;
+    if (!isPlainRecordLine(window, name)) return false;
+    line = window;
     in.consume(line.size());
     return true;
 }
@@ -209,6 +209,6 @@ std::string_view takePlainRun(ByteReader& in, std::string_view name) {
 std::string_view takePlainLines(ByteReader& in, std::string_view name) {
     std::string_view run = takePlainRun(in, name);
     std::string_view line;
-    if (run.empty() && takePlainLine(in, name, line)) return line;
+    if (run.empty() && takeLastPlainLine(in, name, line)) return line;
     return run;
 }
