@@ -35,6 +35,17 @@ std::string_view ByteReader::window(std::size_t want) {
     return std::string_view(next_, static_cast<std::size_t>(end_ - next_));
 }
 
+void ByteReader::skipTo(std::int64_t offset) {
+    if (file_ == platform::kNoFile) {
+        next_ = start_ + (offset - consumedBefore_ < end_ - start_ ? offset - consumedBefore_ : end_ - start_);
+        return;
+    }
+    failed_ = failed_ || !platform::seekTo(file_, offset);
+    ended_ = false;
+    consumedBefore_ = offset;
+    start_ = next_ = end_ = buffer_;
+}
+
 bool ByteReader::skipLine() {
     for (std::string_view bytes = available(); !bytes.empty(); bytes = available()) {
         const void* feed = std::memchr(bytes.data(), '\n', bytes.size());

@@ -36,6 +36,9 @@ public:
     // Reads past the next line feed; false when the end came first.
     bool skipLine();
 
+    // Goes on from offset, which lies ahead, leaving the bytes before it unread.
+    void skipTo(std::int64_t offset);
+
     // True when no bytes lie beyond those at hand (a byte string always).
     bool reachesEnd() const { return file_ == platform::kNoFile || ended_ || failed_; }
     // True when a read of the file failed (the end of a file is no failure).

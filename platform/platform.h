@@ -55,6 +55,12 @@ bool isWritable(const char* path);
 // Reads up to size bytes. Returns the count read, 0 at the end, -1 on failure.
 long readBytes(FileHandle file, void* buffer, std::size_t size);
 
+// Reads up to size bytes from offset, leaving the read position alone, so that
+// another thread may read the same open file meanwhile. Returns the count read, 0
+// at the end, -1 on failure, and -1 at once where the system cannot read so
+// without moving the position (Windows); the caller then reads in order.
+long readBytesAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size);
+
 // Moves the read position of the open file to offset bytes from its start.
 // Returns false on failure.
 bool seekTo(FileHandle file, std::int64_t offset);
@@ -116,7 +122,8 @@ bool replaceFile(const char* from, const char* to);
 FileHandle lockFile(const char* path);
 void unlockFile(FileHandle lock);
 
-// The reason for the last failure of a call above, for one-line error reports.
+// The reason for the last failure of a call above in this thread, for one-line
+// error reports.
 const char* lastErrorText();
 
 }  // namespace platform

@@ -106,8 +106,9 @@ void readRawKey() {
 
 namespace {
 
-// Why the last call failed: the system's text, or one of ours.
-const char* failureText = "";
+// Why the last call failed: the system's text, or one of ours. Each thread has
+// its own (the score lookup reads on a second one).
+thread_local const char* failureText = "";
 
 bool fail(const char* reason) {
     failureText = reason;
@@ -185,6 +186,15 @@ long readBytes(FileHandle file, void* buffer, std::size_t size) {
     ssize_t count;
     do {
         count = read(toDescriptor(file), buffer, size);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) failWithErrno();
+    return static_cast<long>(count);
+}
+
+long readBytesAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size) {
+    ssize_t count;
+    do {
+        count = pread(toDescriptor(file), buffer, size, static_cast<off_t>(offset));
     } while (count < 0 && errno == EINTR);
     if (count < 0) failWithErrno();
     return static_cast<long>(count);

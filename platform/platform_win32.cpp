@@ -99,7 +99,11 @@ void readRawKey() {
 
 namespace {
 
-// Why the last call failed: the system's text, or one of ours.
+// Why the last call failed: the system's text, or one of ours. One for the
+// process: only the main thread calls here, as the score lookup's helper thread
+// needs reads at an offset, which this system does not give (readBytesAt). (A
+// thread_local one, a game on a console under Wine stopped after its name was
+// typed; why was not pinned down.)
 char failureBuffer[256];
 const char* failureText = "";
 
@@ -242,6 +246,9 @@ long readBytes(FileHandle file, void* buffer, std::size_t size) {
     failWithLastError();
     return -1;
 }
+
+// ReadFile at an offset moves the position of a handle opened for plain reads.
+long readBytesAt(FileHandle, std::int64_t, void*, std::size_t) { return -1; }
 
 // The game copies through its own buffers here: writes always go to the end of a
 // file, which a copy inside the system would not keep to.
