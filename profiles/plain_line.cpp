@@ -98,7 +98,7 @@ BlockBits classifyBlockAt(std::string_view text, std::size_t at) {
 // Bits set in a word. Counting them is the heart of judging a line; x86
 // processors have had an instruction for it since 2008, but the baseline the
 // game is built for has not, so there the judge is compiled both ways and the
-// processor picks (see measurePlainRun). Without the instruction the bits are
+// processor picks (see measurePlainLines). Without the instruction the bits are
 // added up in parallel, which beats the library's call.
 template <bool kCountInstruction>
 inline __attribute__((always_inline)) unsigned countBits(std::uint64_t bits) {
@@ -129,7 +129,7 @@ bool startsWithName(const char* line, std::size_t size, std::string_view name) {
 // are counted from the start of text, so a line's count is the difference of
 // the counts at its two ends.
 template <bool kCountInstruction>
-inline __attribute__((always_inline)) std::size_t measurePlainRunWith(std::string_view text, std::string_view name) {
+inline __attribute__((always_inline)) std::size_t measurePlainLinesWith(std::string_view text, std::string_view name) {
     std::size_t run = 0, start = 0;   // the last line's end, and the next line's start
     unsigned blanksBefore = 0, blanksAtStart = 0;
     for (std::size_t at = 0; at < text.size(); at += kBlock) {
@@ -159,19 +159,23 @@ inline __attribute__((always_inline)) std::size_t measurePlainRunWith(std::strin
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("popcnt"))) std::size_t measurePlainRunCounting(std::string_view text, std::string_view name) {
-    return measurePlainRunWith<true>(text, name);
-}
-
-std::size_t measurePlainRun(std::string_view text, std::string_view name) {
-    static const bool counts = __builtin_cpu_supports("popcnt");
-    return counts ? measurePlainRunCounting(text, name) : measurePlainRunWith<false>(text, name);
-}
-#else
-std::size_t measurePlainRun(std::string_view text, std::string_view name) {
-    return measurePlainRunWith<true>(text, name);
+__attribute__((target("popcnt"))) std::size_t measurePlainLinesCounting(std::string_view text, std::string_view name) {
+    return measurePlainLinesWith<true>(text, name);
 }
 #endif
+
+}  // namespace
+
+std::size_t measurePlainLines(std::string_view text, std::string_view name) {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool counts = __builtin_cpu_supports("popcnt");
+    return counts ? measurePlainLinesCounting(text, name) : measurePlainLinesWith<false>(text, name);
+#else
+    return measurePlainLinesWith<true>(text, name);
+#endif
+}
+
+namespace {
 
 // True when the line is six tokens joined by five single blanks, with no other
 // byte below 0x21, and no blank followed by a number the writer would write
@@ -182,11 +186,11 @@ bool isPlainRecordLine(std::string_view line, std::string_view name) {
     char text[kLongestPlainLine + 1];
     std::memcpy(text, line.data(), line.size());
     text[line.size()] = '\n';
-    return !line.empty() && measurePlainRun(std::string_view(text, line.size() + 1), name) == line.size();
+    return !line.empty() && measurePlainLines(std::string_view(text, line.size() + 1), name) == line.size();
 }
 
 // The last line of the file, which no line feed ends. (A line that has one was
-// judged by measurePlainRun already.)
+// judged by measurePlainLines already.)
 bool takeLastPlainLine(ByteReader& in, std::string_view name, std::string_view& line) {
     std::string_view window = in.window(kRecordWindow);
     if (!in.reachesEnd() || std::memchr(window.data(), '\n', window.size()) != nullptr) return false;
@@ -196,18 +200,22 @@ bool takeLastPlainLine(ByteReader& in, std::string_view name, std::string_view& 
     return true;
 }
 
-// As many lines as the buffer holds whole, each followed by its line feed.
-std::string_view takePlainRun(ByteReader& in, std::string_view name) {
+// As many lines as the buffer holds whole, each followed by its line feed, and
+// none past until.
+std::string_view takePlainRun(ByteReader& in, std::string_view name, std::int64_t until) {
     std::string_view window = in.window(kRecordWindow);
-    std::size_t run = measurePlainRun(window, name);
+    if (until > in.offset() && until - in.offset() < static_cast<std::int64_t>(window.size())) {
+        window = window.substr(0, static_cast<std::size_t>(until - in.offset()));
+    }
+    std::size_t run = measurePlainLines(window, name);
     in.consume(run);
     return window.substr(0, run);
 }
 
 }  // namespace
 
-std::string_view takePlainLines(ByteReader& in, std::string_view name) {
-    std::string_view run = takePlainRun(in, name);
+std::string_view takePlainLines(ByteReader& in, std::string_view name, std::int64_t until) {
+    std::string_view run = takePlainRun(in, name, until);
     std::string_view line;
     if (run.empty() && takeLastPlainLine(in, name, line)) return line;
     return run;

@@ -3,15 +3,19 @@
 // write, as it will be replaced at the end of the game.
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "app/cp1251.h"
 #include "app/run_state.h"
 #include "platform/platform.h"
 #include "profiles/plain_line.h"
+#include "profiles/plain_run_ahead.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 
 namespace {
+
+constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
 
 void setFreshProfile(PlayerProfile& profile, const char* typedName) {
     copyField(profile.name, kNameSize, typedName);
@@ -33,8 +37,10 @@ ScoreLookup reportUnusable(platform::FileHandle file) {
 
 }  // namespace
 
-bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup) {
+bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup,
+                 PlainRunAhead* ahead) {
     std::string_view name(typedName);
+    std::int64_t aheadFrom = ahead != nullptr ? ahead->from() : -1;
     PlayerProfile afterFound;  // records read past the player's must not overwrite it
     bool found = false;
     bool plain = true;
@@ -47,7 +53,11 @@ bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, 
         std::int64_t start = in.offset();
         if (first) lookup.firstRecord = start;
         plain = plain && (first || start - gapStart == 1);
-        if (!takePlainLines(in, name).empty()) continue;  // others' records
+        if (start == aheadFrom && ahead->plainUntil() > start) {
+            in.skipTo(ahead->plainUntil());  // others' records, judged by the helper
+            continue;
+        }
+        if (!takePlainLines(in, name, aheadFrom >= start ? aheadFrom : kNoLimit).empty()) continue;
         PlayerProfile& record = found ? afterFound : profile;
         RecordRead read = readNextRecord(in, record);
         bool mine = !found && read == RecordRead::Whole && std::strcmp(record.name, typedName) == 0;
@@ -68,10 +78,15 @@ ScoreLookup loadProfile(const char* typedName) {
     platform::FileHandle file = platform::openForReading(kScoreFile, platform::Links::Refuse);
     if (file == platform::kNoFile || !platform::isWritable(kScoreFile)) return reportUnusable(file);
     PlayerProfile& profile = runState.playerProfile;
-    ByteReader in(file);
-    bool found = findProfile(in, typedName, profile, lookup);
+    bool found = false, failed = false;
+    {  // the helper is done before the file is closed
+        ByteReader in(file);
+        PlainRunAhead ahead(file, platform::sizeOf(file), typedName);
+        found = findProfile(in, typedName, profile, lookup, &ahead);
+        failed = in.failed();
+    }
     lookup.blockCopy = lookup.blockCopy && platform::identifyFile(file, lookup.file);
-    if (in.failed()) return reportUnusable(file);
+    if (failed) return reportUnusable(file);
     platform::closeFile(file);
     lookup.outcome = found ? Lookup::Found : Lookup::Fresh;
     if (!found) setFreshProfile(profile, typedName);

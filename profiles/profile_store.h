@@ -9,6 +9,8 @@
 #include "io/byte_reader.h"
 #include "platform/platform.h"
 
+class PlainRunAhead;
+
 enum class Lookup {
     Failed,  // the score file cannot be used; a reason went to stderr
     Found,   // the player's stored record is in the PlayerProfile
@@ -36,7 +38,9 @@ ScoreLookup loadProfile(const char* typedName);
 // Fills profile from the first whole record of in named typedName. Returns false,
 // with profile's fields unspecified, when there is none. lookup gets the places
 // and the verdict on a block copy (not the outcome or the file's identity).
-bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup);
+// ahead, when given, has judged the lines from its from() on meanwhile.
+bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup,
+                 PlainRunAhead* ahead = nullptr);
 
 // Stores the run's PlayerProfile: a returning player's record (found by the
 // lookup) replaces the stored one, a new player's is appended (or replaces one

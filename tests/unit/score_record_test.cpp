@@ -1,9 +1,11 @@
 // Score records: the reader's view of whitespace, what it refuses, and the form
 // the writer produces.
+#include <fstream>
 #include <random>
 #include <string>
 
 #include "profiles/plain_line.h"
+#include "profiles/plain_run_ahead.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 #include "test_support.h"
@@ -171,6 +173,66 @@ TEST(ScoreRecord, PlainLinesAreTakenExactlyWhenInTheWritersForm) {
         if (text.empty() || static_cast<unsigned char>(text[0]) <= ' ') continue;  // never called there
         ByteReader in(text);
         ASSERT_EQ(takePlainLines(in, name).size(), expected) << ::testing::PrintToString(text);
+    }
+}
+
+namespace {
+
+struct SplitCase {
+    std::ptrdiff_t at;  // a line index from the middle line, or from the end when below -1000
+    const char* lines;  // put there in place of one plain line
+};
+
+}  // namespace
+
+// A long file is judged by two threads, from the start and from the middle;
+// whatever stands around the middle, the lookup must end as one reader's would.
+TEST(ScoreRecord, LookupOfALongFileEndsAsOneReadersWould) {
+    const std::vector<std::vector<SplitCase>> cases = {
+        {{-1001, "bob 7 1 1 a b"}},                                   // stored last, all plain
+        {{0, "bob 7 1 1 a b"}}, {{1, "bob 7 1 1 a b"}}, {{2, "bob 7 1 1 a b"}}, {{500, "bob 7 1 1 a b"}},
+        {{-5, "bob 7 1 1 a b"}, {100, "bob 8 1 1 a b"}},              // stored twice
+        {{-5, "bob 7 1 1 a b"}, {300, "ann 1 2 3 a b\r"}},           // a line in another form
+        {{0, "ann 1 2\n3 a b"}, {-1001, "bob 7 1 1 a b"}},           // a record over two lines at the middle
+        {{1, "bob 1 z 1 a b"}, {-1001, "bob 7 1 1 a b"}},             // a damaged record of the name
+        {{-1001, "bob 7 1 1 a b\n"}},                                // a line feed after the last record
+        {{-1000, "nobody 1 1 1 a b"}},                                // not there at all
+    };
+    ScratchFolder scratch;
+    ASSERT_TRUE(scratch.enter());
+    for (const std::vector<SplitCase>& changes : cases) {
+        std::vector<std::string> lines(100000);
+        for (std::size_t n = 0; n < lines.size(); ++n) lines[n] = "p" + std::to_string(n) + " 1 2 3 a b";
+        for (const SplitCase& change : changes) {
+            std::ptrdiff_t middle = static_cast<std::ptrdiff_t>(lines.size() / 2);
+            lines[static_cast<std::size_t>(change.at < -1000 ? change.at + 1000 + middle * 2 : middle + change.at)] =
+                change.lines;
+        }
+        std::string bytes;
+        for (const std::string& line : lines) bytes += line + "\n";
+        bytes.pop_back();
+        { std::ofstream(kScoreFile, std::ios::binary) << bytes; }
+        ByteReader whole(bytes);
+        PlayerProfile expected{}, profile{};
+        ScoreLookup expectedLookup{}, lookup{};
+        bool expectedFound = findProfile(whole, "bob", expected, expectedLookup);
+        platform::FileHandle file = platform::openForReading(kScoreFile, platform::Links::Refuse);
+        char probe;
+        bool readsAtOffsets = platform::readBytesAt(file, 0, &probe, 1) == 1;  // not on Windows
+        bool found;
+        {
+            ByteReader in(file);
+            PlainRunAhead ahead(file, platform::sizeOf(file), "bob");
+            EXPECT_EQ(ahead.from() > 0, readsAtOffsets);
+            found = findProfile(in, "bob", profile, lookup, &ahead);
+        }
+        platform::closeFile(file);
+        SCOPED_TRACE(changes.front().lines);
+        ASSERT_EQ(found, expectedFound);
+        EXPECT_EQ(profile.attempts, expected.attempts);
+        EXPECT_EQ(lookup.blockCopy, expectedLookup.blockCopy);
+        EXPECT_EQ(lookup.recordStart, expectedLookup.recordStart);
+        EXPECT_EQ(lookup.recordEnd, expectedLookup.recordEnd);
     }
 }
 
