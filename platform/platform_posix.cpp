@@ -254,7 +254,11 @@ bool syncToDisk(FileHandle file) { return fsync(toDescriptor(file)) == 0 || fail
 
 // Offset and length 0 mean the whole file; pages already on their way are left
 // alone. A failure only means that fsync does all the work later.
-void startWriteBack(FileHandle file) { sync_file_range(toDescriptor(file), 0, 0, SYNC_FILE_RANGE_WRITE); }
+void startWriteBack([[maybe_unused]] FileHandle file) {
+#if defined(SYNC_FILE_RANGE_WRITE)  // Linux has the call; other systems leave it all to fsync
+    sync_file_range(toDescriptor(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
 
 bool copyPermissions(FileHandle file, FileHandle model) {
     struct stat info;

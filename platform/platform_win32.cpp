@@ -101,9 +101,7 @@ namespace {
 
 // Why the last call failed: the system's text, or one of ours. One for the
 // process: only the main thread calls here, as the score lookup's helper thread
-// needs reads at an offset, which this system does not give (readBytesAt). (A
-// thread_local one, a game on a console under Wine stopped after its name was
-// typed; why was not pinned down.)
+// needs reads at an offset, which this system does not give (readBytesAt).
 char failureBuffer[256];
 const char* failureText = "";
 

@@ -32,17 +32,16 @@ Bytes loadBytes(const char* at) {
 }
 
 // One bit a lane, lane 0 lowest. SSE2 has an instruction for it; elsewhere the
-// top bit of each of eight bytes is gathered by one multiplication.
+// lanes are taken one by one, whatever the byte order.
 std::uint64_t bitsOf(Lanes lanes) {
 #if defined(__SSE2__)
     __m128i vector;
     std::memcpy(&vector, &lanes, sizeof vector);
     return static_cast<std::uint16_t>(_mm_movemask_epi8(vector));
 #else
-    std::uint64_t halves[2];
-    std::memcpy(halves, &lanes, sizeof halves);
-    constexpr std::uint64_t kTops = 0x8080808080808080, kGather = 0x0002040810204081;
-    return (((halves[0] & kTops) * kGather) >> 56) | ((((halves[1] & kTops) * kGather) >> 56) << 8);
+    std::uint64_t bits = 0;
+    for (unsigned lane = 0; lane < sizeof lanes; ++lane) bits |= std::uint64_t{lanes[lane] != 0} << lane;
+    return bits;
 #endif
 }
 

@@ -13,7 +13,8 @@
 // Takes one or more lines from where in stands (at a token), each of them one
 // record that the writer would write as it stands and whose name is not name,
 // joined by single line feeds; the last one's line feed is left. Lines whose
-// line feed lies at or past the offset until are left too. Returns the bytes
+// line feed lies at or past the offset until are left too, while in stands
+// before until (at or past it, until sets no limit). Returns the bytes
 // taken (good until in is used again), empty when the next line is not such a
 // line.
 std::string_view takePlainLines(ByteReader& in, std::string_view name,

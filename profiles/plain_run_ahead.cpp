@@ -30,6 +30,7 @@ PlainRunAhead::PlainRunAhead(platform::FileHandle file, std::int64_t size, std::
         helper_ = std::thread(&PlainRunAhead::measure, this);
     } catch (const std::system_error&) {
         from_ = -1;  // no thread to be had: the lookup reads it all itself
+        plainUntil_ = -1;
     }
 }
 
@@ -39,6 +40,7 @@ PlainRunAhead::~PlainRunAhead() {
 }
 
 std::int64_t PlainRunAhead::plainUntil() {
+    reached_ = true;
     if (helper_.joinable()) helper_.join();
     return plainUntil_;
 }

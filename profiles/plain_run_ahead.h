@@ -28,7 +28,10 @@ public:
     // Waits for the helper: the offset of the line feed that ends its last plain
     // line, from() - 1 when there is none. Between from() and there, every line
     // is one takePlainLines would take, with single line feeds between them.
+    // Only for a from() of 0 or more.
     std::int64_t plainUntil();
+    // True once plainUntil() was asked: the lookup reached from().
+    bool reached() const { return reached_; }
 
 private:
     void measure();
@@ -37,6 +40,7 @@ private:
     std::string name_;
     std::int64_t from_ = -1;
     std::int64_t plainUntil_ = -1;
+    bool reached_ = false;
     std::atomic<bool> stop_{false};
     std::thread helper_;
     char buffer_[kReadBufferSize];

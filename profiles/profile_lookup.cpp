@@ -57,7 +57,7 @@ bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, 
             in.skipTo(ahead->plainUntil());  // others' records, judged by the helper
             continue;
         }
-        if (!takePlainLines(in, name, aheadFrom >= start ? aheadFrom : kNoLimit).empty()) continue;
+        if (!takePlainLines(in, name, aheadFrom > start ? aheadFrom : kNoLimit).empty()) continue;
         PlayerProfile& record = found ? afterFound : profile;
         RecordRead read = readNextRecord(in, record);
         bool mine = !found && read == RecordRead::Whole && std::strcmp(record.name, typedName) == 0;
