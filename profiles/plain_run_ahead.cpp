@@ -4,6 +4,7 @@
 #include "profiles/plain_run_ahead.h"
 
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 #include "profiles/plain_line.h"
@@ -39,10 +40,13 @@ PlainRunAhead::~PlainRunAhead() {
     if (helper_.joinable()) helper_.join();
 }
 
-std::int64_t PlainRunAhead::plainUntil() {
-    reached_ = true;
+bool PlainRunAhead::passOver(ByteReader& in) {
+    if (from_ < 0 || in.offset() != from_) return false;
     if (helper_.joinable()) helper_.join();
-    return plainUntil_;
+    if (plainUntil_ <= from_) return false;
+    in.skipTo(plainUntil_);
+    passedOver_ = true;
+    return true;
 }
 
 // Measures a buffer at a time, each starting with the line after the last plain
@@ -56,4 +60,10 @@ void PlainRunAhead::measure() {
         if (run == 0) return;
         plainUntil_ = at + static_cast<std::int64_t>(run);
     }
+}
+
+bool passPlainLines(ByteReader& in, std::string_view name, PlainRunAhead* ahead) {
+    if (ahead != nullptr && ahead->passOver(in)) return true;
+    std::int64_t from = ahead != nullptr ? ahead->from() : -1;
+    return !takePlainLines(in, name, from > in.offset() ? from : std::numeric_limits<std::int64_t>::max()).empty();
 }

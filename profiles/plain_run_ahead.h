@@ -1,7 +1,7 @@
 // Judging the second half of a long score file on a second processor while the
-// lookup reads the first: a helper thread measures how far the lines in the
-// writer's form go from the first line start past the middle, and the lookup,
-// when it reaches that line start, passes over them unread.
+// lookup (or the append check) reads the first: a helper thread measures how far
+// the lines in the writer's form go from the first line start past the middle,
+// and the reader, when it reaches that line start, passes over them unread.
 #pragma once
 
 #include <atomic>
@@ -25,13 +25,14 @@ public:
 
     // Where the helper's lines start (just after a line feed), or -1.
     std::int64_t from() const { return from_; }
-    // Waits for the helper: the offset of the line feed that ends its last plain
-    // line, from() - 1 when there is none. Between from() and there, every line
-    // is one takePlainLines would take, with single line feeds between them.
-    // Only for a from() of 0 or more.
-    std::int64_t plainUntil();
-    // True once plainUntil() was asked: the lookup reached from().
-    bool reached() const { return reached_; }
+    // When in stands at from(), waits for the helper and moves in on to the line
+    // feed that ends the helper's last plain line. Between from() and there,
+    // every line is one takePlainLines would take, with single line feeds
+    // between them. Returns false, with in left alone, when in stands elsewhere
+    // or the helper found no plain line.
+    bool passOver(ByteReader& in);
+    // True once passOver moved a reader on.
+    bool passedOver() const { return passedOver_; }
 
 private:
     void measure();
@@ -40,8 +41,15 @@ private:
     std::string name_;
     std::int64_t from_ = -1;
     std::int64_t plainUntil_ = -1;
-    bool reached_ = false;
+    bool passedOver_ = false;
     std::atomic<bool> stop_{false};
     std::thread helper_;
     char buffer_[kReadBufferSize];
 };
+
+// Passes in, standing at a record's start, over the plain lines there whose
+// name is not name: those ahead judged, when in stands at its from(), or else
+// those takePlainLines takes, which end before from(). ahead, when not null,
+// was made for the file in reads and for the same name.
+// Returns false when there are none.
+bool passPlainLines(ByteReader& in, std::string_view name, PlainRunAhead* ahead);

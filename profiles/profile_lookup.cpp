@@ -3,19 +3,15 @@
 // write, as it will be replaced at the end of the game.
 #include <cstdio>
 #include <cstring>
-#include <limits>
 
 #include "app/cp1251.h"
 #include "app/run_state.h"
 #include "platform/platform.h"
-#include "profiles/plain_line.h"
 #include "profiles/plain_run_ahead.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 
 namespace {
-
-constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
 
 void setFreshProfile(PlayerProfile& profile, const char* typedName) {
     copyField(profile.name, kNameSize, typedName);
@@ -40,7 +36,6 @@ ScoreLookup reportUnusable(platform::FileHandle file) {
 bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup,
                  PlainRunAhead* ahead) {
     std::string_view name(typedName);
-    std::int64_t aheadFrom = ahead != nullptr ? ahead->from() : -1;
     PlayerProfile afterFound;  // records read past the player's must not overwrite it
     bool found = false;
     bool plain = true;
@@ -53,11 +48,7 @@ bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, 
         std::int64_t start = in.offset();
         if (first) lookup.firstRecord = start;
         plain = plain && (first || start - gapStart == 1);
-        if (start == aheadFrom && ahead->plainUntil() > start) {
-            in.skipTo(ahead->plainUntil());  // others' records, judged by the helper
-            continue;
-        }
-        if (!takePlainLines(in, name, aheadFrom > start ? aheadFrom : kNoLimit).empty()) continue;
+        if (passPlainLines(in, name, ahead)) continue;  // others' records
         PlayerProfile& record = found ? afterFound : profile;
         RecordRead read = readNextRecord(in, record);
         bool mine = !found && read == RecordRead::Whole && std::strcmp(record.name, typedName) == 0;

@@ -15,6 +15,7 @@
 #include "io/byte_writer.h"
 #include "platform/platform.h"
 #include "profiles/plain_line.h"
+#include "profiles/plain_run_ahead.h"
 #include "profiles/profile_store.h"
 #include "profiles/score_record.h"
 
@@ -31,9 +32,10 @@ bool reportUnsaved(const std::string& reason) {
 // the player would have two records.
 bool appendable(platform::FileHandle file, const char* typedName) {
     ByteReader in(file);
+    PlainRunAhead ahead(file, platform::sizeOf(file), typedName);
     PlayerProfile scratch;
     while (skipWhitespace(in)) {
-        if (!takePlainLines(in, typedName).empty()) continue;  // others' records
+        if (passPlainLines(in, typedName, &ahead)) continue;  // others' records
         RecordRead read = readNextRecord(in, scratch);
         if (read == RecordRead::CutShort) return false;
         if (read == RecordRead::Whole && std::strcmp(scratch.name, typedName) == 0) return false;
