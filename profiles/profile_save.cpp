@@ -118,12 +118,13 @@ void copyOtherRecords(ByteReader& in, ByteWriter& out, const char* typedName) {
     }
 }
 
-// Reads the bytes up to offset to, handing them to out when it is given.
-// Returns false when the file ends first.
-bool passBytes(ByteReader& in, std::int64_t to, ByteWriter* out) {
+// Hands the bytes from offset from up to offset to on to out. Returns false when
+// the file ends first.
+bool passBytes(ByteReader& in, std::int64_t from, std::int64_t to, ByteWriter& out) {
+    if (in.offset() < from) in.skipTo(from);
     for (std::string_view bytes = in.available(); in.offset() < to && !bytes.empty(); bytes = in.available()) {
         std::size_t part = static_cast<std::size_t>(std::min<std::int64_t>(to - in.offset(), bytes.size()));
-        if (out != nullptr) out->write(bytes.substr(0, part));
+        out.write(bytes.substr(0, part));
         in.consume(part);
     }
     return in.offset() >= to;
@@ -157,7 +158,7 @@ bool copyBlock(BlockCopy& copy, std::int64_t from, std::int64_t to) {
         }
     }
     if (copy.inSystem) return true;  // all of it copied inside the system
-    copy.cutShort = !passBytes(copy.in, from, nullptr) || !passBytes(copy.in, to, &copy.out);
+    copy.cutShort = !passBytes(copy.in, from, to, copy.out);
     return !copy.cutShort;
 }
 

@@ -367,6 +367,23 @@ def play(folder, name, intellect_answer, character_answer):
     return rc, out, err, asked_intellect, asked_character
 
 
+def answer_first_after(folder, name, change, **popen):
+    """Starts a game as name over pipes, calls change() once the first question is
+    shown, then answers it with 1. Returns (returncode, stdout, stderr, the record
+    shown first)."""
+    player = Player(folder, **popen)
+    try:
+        player.wait_for_end(PROMPT, "the name prompt")
+        player.send(name + b"\n\n")
+        first = player.next_screen()
+        change()
+        player.send(b"1\n")
+        rc, out, err = player.finish()
+    finally:
+        player.kill()
+    return rc, out, err, first
+
+
 class GameTest(unittest.TestCase):
     """Base class: a fresh working folder per test and byte-exact comparisons."""
 

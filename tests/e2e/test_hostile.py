@@ -6,9 +6,9 @@ import os
 import stat
 import unittest
 
-from gamekit import (BANNER_REST, DB, DB_FAILURE, GENIUS, INTRO1, PROMPT, SAVE_FAILURE_PREFIX, SCORE, SCORE_FAILURE,
-                     TEMP, UNKNOWN, Database, GameTest, Player, as_user, cp, expected_game, record, run, screen,
-                     shown_records, summary, uniform_answers)
+from gamekit import (BANNER_REST, DB, DB_FAILURE, GENIUS, INTRO1, SAVE_FAILURE_PREFIX, SCORE, SCORE_FAILURE,
+                     TEMP, UNKNOWN, Database, GameTest, answer_first_after, as_user, cp, expected_game, record, run,
+                     screen, shown_records, summary, uniform_answers)
 
 HANG_TIMEOUT = 10          # a game blocked on a FIFO fails the test instead of holding it up
 IS_ROOT = os.geteuid() == 0
@@ -198,19 +198,13 @@ class PlantedObjects(HostileGames):
     def test_closed_stderr_and_a_database_that_shrinks(self):
         old = b"\n" + record("Гость", 2, 50, 0, "еврей", GENIUS)
         self.setup_files(score=old)
-        player = Player(self.dir.path, stderr=None, preexec_fn=lambda: os.close(2))
-        try:
-            player.wait_for_end(PROMPT, "the name prompt")
-            player.send(cp("Гость") + b"\n\n")
-            first = player.next_screen()
-            shrunk = Database.standard(25).content()   # no intellect record left: the next load fails
+        shrunk = Database.standard(25).content()   # no intellect record left: the next load fails
+        def shrink_database():
             with open(self.dir.file(DB), "r+b") as f:
                 f.truncate(0)
                 f.write(shrunk)
-            player.send(b"1\n")
-            rc, out, _ = player.finish()
-        finally:
-            player.kill()
+        rc, out, _, first = answer_first_after(self.dir.path, cp("Гость"), shrink_database,
+                                               stderr=None, preexec_fn=lambda: os.close(2))
         self.assertEqual(rc, 1)
         self.assertGameOutput(out, BANNER_REST + summary(cp("Гость"), 2, 50, 0, GENIUS, "еврей") + INTRO1
                               + screen(1, *self.db.shown(first)) + DB_FAILURE)

@@ -4,8 +4,8 @@ odd databases, the lookup of stored profiles, and the bytes that saving leaves."
 import os
 import unittest
 
-from gamekit import (BANNER_REST, CRAZY, DB, DB_FAILURE, EDUCATED, GENIUS, INTRO1, PROMPT, SCORE, SCORE_FAILURE,
-                     SLACKER, TEMP, UNKNOWN, Database, GameTest, Player, cp, expected_game, piped_answers, play,
+from gamekit import (BANNER_REST, CRAZY, DB, DB_FAILURE, EDUCATED, GENIUS, INTRO1, SCORE, SCORE_FAILURE,
+                     SLACKER, TEMP, UNKNOWN, Database, GameTest, answer_first_after, cp, expected_game, piped_answers, play,
                      record, run, screen, shown_records, summary, uniform_answers, varied_character_key,
                      varied_intellect_key)
 
@@ -30,17 +30,10 @@ class DatabaseRefused(GameTest):
 
     def test_database_gone_during_the_game(self):
         self.setup_files(score=b"\n" + record("Гость", 1, 2, 23, "еврей", CRAZY))
-        player = Player(self.dir.path)
-        try:
-            player.wait_for_end(PROMPT, "the name prompt")
-            player.send(cp("Гость") + b"\n\n")
-            first = player.next_screen()
+        def replace_database():
             os.remove(self.dir.file(DB))
             os.mkdir(self.dir.file(DB))
-            player.send(b"1\n")
-            rc, out, _ = player.finish()
-        finally:
-            player.kill()
+        rc, out, _, first = answer_first_after(self.dir.path, cp("Гость"), replace_database)
         self.assertEqual(rc, 1)
         self.assertGameOutput(out, BANNER_REST + summary(cp("Гость"), 1, 2, 23, CRAZY, "еврей") + INTRO1
                               + screen(1, *self.db.shown(first)) + DB_FAILURE)
