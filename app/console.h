@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 
 void printText(const char* text);
 void printNumber(std::int32_t value);

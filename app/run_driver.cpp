@@ -8,7 +8,7 @@
 #include "app/console.h"
 #include "app/cp1251.h"
 #include "app/player_name.h"
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "app/test_play.h"
 #include "app/verdict.h"
 #include "platform/platform.h"

@@ -6,7 +6,7 @@
 
 #include "app/console.h"
 #include "app/cp1251.h"
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "questions/question_pick.h"
 
 std::int32_t runIntellectTest() {

@@ -6,7 +6,7 @@
 
 #include "app/console.h"
 #include "app/cp1251.h"
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "profiles/score_record.h"
 
 namespace {

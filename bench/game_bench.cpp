@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "profiles/profile_store.h"
 #include "questions/question_db.h"
 

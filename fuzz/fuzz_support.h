@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "io/byte_writer.h"
 #include "profiles/score_record.h"
 

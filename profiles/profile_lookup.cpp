@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/cp1251.h"
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "platform/platform.h"
 #include "profiles/plain_run_ahead.h"
 #include "profiles/profile_store.h"

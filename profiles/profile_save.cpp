@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "io/byte_reader.h"
 #include "io/byte_writer.h"
 #include "platform/platform.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "io/byte_reader.h"
 #include "platform/platform.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "io/byte_reader.h"
 #include "io/byte_writer.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "io/byte_reader.h"
 #include "questions/record_index.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "questions/question_db.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "tools/check.h"
 
 // Below this many intellect questions the shares of keys and of longest right

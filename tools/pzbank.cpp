@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/cp1251.h"
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "questions/question_db.h"
 #include "tools/read_file.h"
 

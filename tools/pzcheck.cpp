@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/run_state.h"
+#include "core/run_state.h"
 #include "tools/check.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/cp1251.h"
-#include "app/run_state.h"
+#include "core/run_state.h"
 
 // Converts UTF-8 test text to the bytes the game handles.
 inline std::string win1251(const std::string& utf8) {

@@ -1,4 +1,4 @@
 // Definition of the one run-state record (static storage, so it starts zero-filled).
-#include "app/run_state.h"
+#include "core/run_state.h"
 
 RunState runState;
