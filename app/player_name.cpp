@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "profiles/score_record.h"
 
 // A NUL byte would cut the name short, and other control bytes are no part of a name.

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/console.h"
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "app/player_name.h"
 #include "core/run_state.h"
 #include "app/test_play.h"

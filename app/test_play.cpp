@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "app/console.h"
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "core/run_state.h"
 #include "questions/question_pick.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "app/console.h"
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "core/run_state.h"
 #include "profiles/score_record.h"
 

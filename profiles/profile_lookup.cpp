@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "core/run_state.h"
 #include "platform/platform.h"
 #include "profiles/plain_run_ahead.h"

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "platform/platform.h"
 #include "questions/question_db.h"
 #include "tools/check.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "core/run_state.h"
 #include "questions/question_db.h"
 #include "tools/read_file.h"

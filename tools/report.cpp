@@ -2,7 +2,7 @@
 // terminal.
 #include <cstdio>
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "tools/check.h"
 #include "tools/read_file.h"
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "app/verdict.h"
 #include "profiles/score_record.h"
 #include "tools/check.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/cp1251.h"
+#include "core/cp1251.h"
 #include "core/run_state.h"
 
 // Converts UTF-8 test text to the bytes the game handles.
