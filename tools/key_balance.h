@@ -20,6 +20,9 @@ inline constexpr int kMinCategoryAtPosition = 5;    // each character category a
 inline constexpr int kMaxCategoryAtPosition = 8;    // position 5..8 times of 25
 inline constexpr int kMaxShortestOfCategory = 10;   // a category's answer shortest at most 10 times
 
+inline constexpr const char* kCategoryNames[kCategoryCount + 1] = {"", "prudent", "ordinary", "eccentric",
+                                                                 "reckless"};
+
 // Answer lengths in bytes, which in Windows-1251 are characters.
 using AnswerLengths = std::size_t[kAnswerCount];
 
