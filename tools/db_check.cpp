@@ -1,5 +1,6 @@
 // Checking a question database: the bytes of every line, then every record as
 // the game's own reader loads it, then the count the game makes at start-up.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "platform/platform.h"
 #include "questions/question_db.h"
 #include "tools/check.h"
+#include "tools/giveaway_words.h"
 #include "tools/key_balance.h"
 
 namespace {
@@ -33,6 +35,8 @@ struct DatabaseScan {
     std::int32_t passes = 0;  // the game's start-up count
     KeyBalance balance = {};  // intellect records the game can ask, character records with valid keys
     std::map<std::string, long> questionRecords = {};  // normalised question -> record
+    std::map<std::string, long> answerSetRecords = {};  // normalised intellect answers, sorted -> record
+    GiveawayTally giveaways = {};
 };
 
 std::vector<DbLine> splitLines(const std::string& bytes) {
@@ -133,8 +137,8 @@ bool isBlankText(const char* text) {
     return true;
 }
 
-// The question in lower case with runs of blanks made one, for comparing.
-std::string normalisedQuestion(const char* text) {
+// The text in lower case with runs of blanks made one, for comparing.
+std::string normalisedText(const char* text) {
     std::string normal;
     for (; *text != '\0'; ++text) {
         unsigned char byte = static_cast<unsigned char>(*text);
@@ -157,7 +161,7 @@ void checkTexts(DatabaseScan& scan, long record, long firstLine) {
         diagnose(scan.report, firstLine, Severity::Error, "empty text",
                  "record " + std::to_string(record) + " has an empty question");
     } else {
-        auto [earlier, added] = scan.questionRecords.emplace(normalisedQuestion(question.questionText), record);
+        auto [earlier, added] = scan.questionRecords.emplace(normalisedText(question.questionText), record);
         if (!added) {
             diagnose(scan.report, firstLine, Severity::Error, "duplicate question",
                      "question " + quoteText(question.questionText, std::strlen(question.questionText)) +
@@ -179,6 +183,24 @@ void checkTexts(DatabaseScan& scan, long record, long firstLine) {
                      "answer " + std::to_string(answer + 1) + " is the same as answer " + std::to_string(other + 1));
         }
     }
+}
+
+// Two intellect questions offering the same four answers, in whatever order,
+// let a player who has seen one narrow the other down.
+void checkAnswerSet(DatabaseScan& scan, long record, long firstLine) {
+    std::string answers[kAnswerCount];
+    for (int answer = 0; answer < kAnswerCount; ++answer)
+        answers[answer] = normalisedText(runState.currentQuestion.answers[answer]);
+    std::sort(std::begin(answers), std::end(answers));
+    std::string set;
+    for (const std::string& answer : answers) set += answer + '\n';
+    auto [earlier, added] = scan.answerSetRecords.emplace(set, record);
+    if (added) return;
+    long earlierLine = (earlier->second - 1) * kLinesPerRecord + 2;
+    diagnose(scan.report, firstLine + 1, Severity::Warning, "same answer set",
+             "record " + std::to_string(record) + " has the same four answers as record " +
+                 std::to_string(earlier->second) + " (lines " + std::to_string(earlierLine) + "-" +
+                 std::to_string(earlierLine + kAnswerCount - 1) + "); change one set");
 }
 
 // Warns about text after the key, which the game never reads.
@@ -228,6 +250,7 @@ void checkCharacterKey(DatabaseScan& scan, long line) {
     AnswerLengths lengths;
     measureAnswers(lengths);
     tallyCharacterKey(scan.balance, runState.answerCategory, lengths);
+    tallyAnswerWords(scan.giveaways, runState.currentQuestion, runState.answerCategory, line - kAnswerCount);
     for (int category = 1; category <= kCategoryCount; ++category) {
         if (answersPerCategory[category] == 1) continue;
         diagnose(scan.report, line, Severity::Warning, "key not a permutation",
@@ -250,6 +273,7 @@ void checkRecords(DatabaseScan& scan) {
         if (kind == TestKind::Character) {
             checkCharacterKey(scan, keyLine);
         } else {
+            checkAnswerSet(scan, record, firstLine);
             checkIntellectKey(scan, record, keyLine);
         }
     }
@@ -321,6 +345,7 @@ void checkDatabase(FileReport& report) {
     checkLines(scan);
     checkRecords(scan);
     reportKeyBalance(scan.balance, report);
+    reportGiveaways(scan.giveaways, report);
     checkLayout(scan);
     summarizeDatabase(scan, opensLikeTheGame(report.path));
 }

@@ -7,8 +7,6 @@
 
 namespace {
 
-const char* const kCategoryNames[kCategoryCount + 1] = {"", "prudent", "ordinary", "eccentric", "reckless"};
-
 // The position (0..3) whose length is strictly below (or, when longest, above)
 // every other, or -1 when two share the extreme.
 int standOutPosition(const AnswerLengths& lengths, bool longest) {

@@ -20,6 +20,10 @@ inline constexpr int kMinCategoryAtPosition = 5;    // each character category a
 inline constexpr int kMaxCategoryAtPosition = 8;    // position 5..8 times of 25
 inline constexpr int kMaxShortestOfCategory = 10;   // a category's answer shortest at most 10 times
 
+// The character categories 1..4 as the warnings name them.
+inline constexpr const char* kCategoryNames[kCategoryCount + 1] = {"", "prudent", "ordinary", "eccentric",
+                                                                 "reckless"};
+
 // Answer lengths in bytes, which in Windows-1251 are characters.
 using AnswerLengths = std::size_t[kAnswerCount];
 

@@ -1,0 +1,81 @@
+// Finding the word stems and marks that only one character category uses. The
+// answers are Windows-1251 bytes, one byte a character.
+#include <set>
+
+#include "tools/giveaway_words.h"
+#include "tools/key_balance.h"
+
+namespace {
+
+bool isLetter(unsigned char byte) {
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0xC0 || byte == 0xA8 ||
+           byte == 0xB8;
+}
+
+bool isBlankOrDigit(unsigned char byte) { return byte == ' ' || byte == '\t' || (byte >= '0' && byte <= '9'); }
+
+// Lower case, with ё as е, so that a capital or a dropped dot makes no new stem.
+char foldLetter(unsigned char byte) {
+    if (byte == 0xA8 || byte == 0xB8) return static_cast<char>(0xE5);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF)) byte = static_cast<unsigned char>(byte + 0x20);
+    return static_cast<char>(byte);
+}
+
+// The stems of the answer's words of four letters or more, and its marks.
+std::set<std::string> answerTokens(const char* text) {
+    std::set<std::string> tokens;
+    std::string word;
+    for (;; ++text) {
+        unsigned char byte = static_cast<unsigned char>(*text);
+        if (byte != '\0' && isLetter(byte)) {
+            word.push_back(foldLetter(byte));
+            continue;
+        }
+        if (word.size() >= kMinStemWordLetters) tokens.insert(word.substr(0, kStemLetters));
+        word.clear();
+        if (byte == '\0') return tokens;
+        if (!isBlankOrDigit(byte)) tokens.insert(std::string(1, static_cast<char>(byte)));
+    }
+}
+
+std::string listLines(const std::vector<long>& lines) {
+    std::string list;
+    for (long line : lines) list += (list.empty() ? "" : ", ") + std::to_string(line);
+    return list;
+}
+
+// The one category whose answers hold the token, or 0 when none or several do.
+int onlyCategory(const CategoryLines& lines) {
+    int found = 0;
+    for (int category = 1; category <= kCategoryCount; ++category) {
+        if (lines[category].empty()) continue;
+        if (found != 0) return 0;
+        found = category;
+    }
+    return found;
+}
+
+}  // namespace
+
+void tallyAnswerWords(GiveawayTally& tally, const CurrentQuestion& question,
+                      const std::int32_t (&categories)[kAnswerCount], long firstAnswerLine) {
+    ++tally.characterRecords;
+    for (int answer = 0; answer < kAnswerCount; ++answer) {
+        for (const std::string& token : answerTokens(question.answers[answer]))
+            tally.linesByToken[token][categories[answer]].push_back(firstAnswerLine + answer);
+    }
+}
+
+void reportGiveaways(const GiveawayTally& tally, FileReport& report) {
+    if (tally.characterRecords != kCharacterRecords) return;
+    for (const auto& [token, lines] : tally.linesByToken) {
+        int category = onlyCategory(lines);
+        if (category == 0 || lines[category].size() < kMinGiveawayAnswers) continue;
+        bool isStem = isLetter(static_cast<unsigned char>(token[0]));
+        diagnose(report, 0, Severity::Warning, "giveaway",
+                 std::string(isStem ? "the word stem " : "the mark ") + quoteText(token) + " stands in " +
+                     std::to_string(lines[category].size()) + " " + kCategoryNames[category] +
+                     " answers and in no other category's (lines " + listLines(lines[category]) +
+                     "); a player could learn it instead of weighing the answers");
+    }
+}
