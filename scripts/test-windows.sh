@@ -68,7 +68,7 @@ check_package() {
     python3 - "$BUILD"/prozorometr-*-win64.zip <<'EOF'
 import sys, zipfile
 names = sorted(n.split("/", 1)[1] for n in zipfile.ZipFile(sys.argv[1]).namelist())
-expected = ["README.txt", "prozorometr.cmd", "prozorometr.exe", "pz2004.db", "pzcheck.exe"]
+expected = ["LICENSE.txt", "README.txt", "prozorometr.cmd", "prozorometr.exe", "pz2004.db", "pzbank.exe", "pzcheck.exe"]
 if names != expected:
     sys.exit("the package holds %s, not %s" % (names, expected))
 print("test-windows.sh: package %s holds %s" % (sys.argv[1], ", ".join(names)), file=sys.stderr)
