@@ -96,6 +96,7 @@ int reportUnreadable(platform::FileHandle file) {
 }  // namespace
 
 int showScores(std::size_t limit) {
+    platform::prepareStandardStreams();  // bytes out as they are, on Windows too
     platform::FileHandle file = platform::openForReading(kScoreFile, platform::Links::Refuse);
     if (file == platform::kNoFile) return reportUnreadable(file);
     ScoreTable table;

@@ -148,12 +148,11 @@ def become_subreaper():
         sys.exit("speed.py: prctl(PR_SET_CHILD_SUBREAPER) failed: %s" % os.strerror(ctypes.get_errno()))
 
 
-def start_game(binary, folder, stderr, *arguments):
+def start_game(binary, folder, stderr):
     """Starts the game as a grandchild through sh; returns its pid and its input pipe.
     A direct child would report this interpreter's peak RSS as its own, as the peak
     is carried through fork and exec; sh is small, and waits for nothing once it exits."""
-    launcher = subprocess.Popen(["sh", "-c", 'exec 3<&0; "$0" "$@" <&3 3<&- >/dev/null & echo $!', binary,
-                                 *arguments],
+    launcher = subprocess.Popen(["sh", "-c", 'exec 3<&0; "$0" <&3 3<&- >/dev/null & echo $!', binary],
                                 cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=stderr)
     pid = int(launcher.stdout.readline())
     launcher.stdout.close()
@@ -179,11 +178,19 @@ def run_game(binary, case):
 
 
 def run_table(binary, folder):
-    """The results table of the folder's score file; returns (seconds, peak RSS in KiB)."""
+    """The results table of the folder's score file; returns (seconds, peak RSS in KiB).
+    The table needs no input and could end before sh has said its pid, and sh would
+    then reap it; so the grandchild waits for a line before it becomes the game."""
     with tempfile.TemporaryFile() as err:
         start = time.perf_counter()
-        pid, stdin = start_game(binary, folder, err, "--scores")
-        stdin.close()
+        launcher = subprocess.Popen(["sh", "-c", 'exec 3<&0; (read -r _ <&3; exec "$0" --scores 3<&- >/dev/null) & echo $!',
+                                     binary],
+                                    cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err)
+        pid = int(launcher.stdout.readline())
+        launcher.stdout.close()
+        launcher.wait()
+        launcher.stdin.write(b"\n")
+        launcher.stdin.close()
         _, status, usage = os.wait4(pid, 0)
         seconds = time.perf_counter() - start
         err.seek(0)
