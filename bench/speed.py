@@ -19,7 +19,9 @@ DB, SCORE = "pz2004.db", "score.dat"
 BIG_DB_RECORDS, SMALL_DB_RECORDS = 50_000, 50
 BIG_SCORE_PLAYERS = 1_000_000
 INTELLECT_ANSWERS, CHARACTER_ANSWERS = 25, 10
-GOAL_GAME, GOAL_SAVE, GOAL_MEMORY_MIB = 20.0, 1.5, 1.0
+GOAL_GAME, GOAL_SAVE, GOAL_MEMORY_MIB, GOAL_TABLE = 20.0, 1.5, 1.0, 0.25
+# What a teacher would script instead of the results table.
+TABLE_SCRIPT = "awk '{print $3/$2, $2, $1}' score.dat | sort -rn | head -30"
 
 
 def cp(text):
@@ -175,6 +177,42 @@ def run_game(binary, case):
     return seconds, usage.ru_maxrss
 
 
+def run_table(binary, folder):
+    """The results table of the folder's score file; returns (seconds, peak RSS in KiB).
+    The table needs no input and could end before sh has said its pid, and sh would
+    then reap it; so the grandchild waits for a line before it becomes the game."""
+    with tempfile.TemporaryFile() as err:
+        start = time.perf_counter()
+        launcher = subprocess.Popen(["sh", "-c", 'exec 3<&0; (read -r _ <&3; exec "$0" --scores 3<&- >/dev/null) & echo $!',
+                                     binary],
+                                    cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err)
+        pid = int(launcher.stdout.readline())
+        launcher.stdout.close()
+        launcher.wait()
+        launcher.stdin.write(b"\n")
+        launcher.stdin.close()
+        _, status, usage = os.wait4(pid, 0)
+        seconds = time.perf_counter() - start
+        err.seek(0)
+        if os.waitstatus_to_exitcode(status) != 0:
+            sys.exit("speed.py: the table in %s went wrong: %r" % (folder, err.read()[:200]))
+    return seconds, usage.ru_maxrss
+
+
+def make_table_folders(root, paths):
+    """Folders holding the big and the one-player score file for the table, which
+    only reads them (so they are linked, not copied)."""
+    folders = {}
+    for name, score in (("table-big", "score-big"), ("table-small", "score-one")):
+        folders[name] = os.path.join(root, name)
+        os.mkdir(folders[name])
+        try:
+            os.link(paths[score], os.path.join(folders[name], SCORE))
+        except OSError:
+            shutil.copyfile(paths[score], os.path.join(folders[name], SCORE))
+    return folders
+
+
 def run_command(argv):
     start = time.perf_counter()
     subprocess.run(argv, stdout=subprocess.DEVNULL, check=True)
@@ -199,9 +237,14 @@ def make_cases(root, paths):
     return [make_case(root, name, paths[db], paths[score], player) for name, db, score, player in cases]
 
 
-def run_round(binary, paths, cases, copy):
+def run_round(binary, paths, cases, copy, tables):
     """Every case once, the floors among them; returns {case: (seconds, peak RSS KiB)}."""
     results = {"wc-db": (run_command(["wc", "-l", paths["db-big"]]), 0), "true": (run_command(["true"]), 0)}
+    for name, folder in tables.items():
+        results[name] = run_table(binary, folder)
+    start = time.perf_counter()
+    subprocess.run(["sh", "-c", TABLE_SCRIPT], cwd=tables["table-big"], stdout=subprocess.DEVNULL, check=True)
+    results["table-script"] = (time.perf_counter() - start, 0)
     for case in cases:
         if case["name"] == "back-small":
             results["floor-score"] = (score_floor(paths, copy), 0)
@@ -240,6 +283,8 @@ def report(m, rounds, paths, root, loads):
     game = (ms["new-big"] - ms["new-small"]) / ms["wc-db"]
     save = (ms["back-big"] - ms["back-small"]) / ms["floor-score"]
     memory = (m["both-big"][1] - m["back-small"][1]) / 1024
+    table = ms["table-big"] / ms["table-script"]
+    table_memory = (m["table-big"][1] - m["table-small"][1]) / 1024
     size = {name: os.path.getsize(path) / 1e6 for name, path in paths.items()}
     print("Game speed: medians of %d interleaved rounds after a warm-up round" % rounds)
     print("files: database %d records, %.1f MB; score file %d players, %.1f MB; on %s"
@@ -252,6 +297,11 @@ def report(m, rounds, paths, root, loads):
              ms["floor-score"]))
     print("%-34s %8.2f %8s   peak RSS both big %d KiB - small %d KiB"
           % ("3 memory growth, MiB", memory, "<= %g" % GOAL_MEMORY_MIB, m["both-big"][1], m["back-small"][1]))
+    print("%-34s %8.2f %8s   --scores big %.1f ms, over awk | sort -rn | head -30 %.1f ms"
+          % ("4 table, 1,000,000 players / awk", table, "<= %g" % GOAL_TABLE, ms["table-big"], ms["table-script"]))
+    print("%-34s %8.2f %8s   peak RSS --scores big %d KiB - one player %d KiB"
+          % ("5 table memory growth, MiB", table_memory, "<= %g" % GOAL_MEMORY_MIB, m["table-big"][1],
+             m["table-small"][1]))
     print("process start alone (true): %.2f ms; every timed command includes at least one" % ms["true"])
     print("machine: %s; load average %s at start, %s at end" % (machine(), *loads))
 
@@ -278,11 +328,12 @@ def main():
         paths = make_files(root)
         cases = make_cases(root, paths)
         copy = os.path.join(root, "floor-copy")
-        run_round(binary, paths, cases, copy)  # warm-up: file cache, binary, page tables
+        tables = make_table_folders(root, paths)
+        run_round(binary, paths, cases, copy, tables)  # warm-up: file cache, binary, page tables
         rounds = []
         for n in range(args.rounds):
             print("round %d of %d ..." % (n + 1, args.rounds), file=sys.stderr)
-            rounds.append(run_round(binary, paths, cases, copy))
+            rounds.append(run_round(binary, paths, cases, copy, tables))
         loads.append(load())
         report(medians(rounds), args.rounds, paths, root, loads)
     finally:

@@ -3,7 +3,7 @@
 # the menu entry; in the Debian layout also the copyright and the changelog.
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/prozorometr-play DESTINATION ${PZ_INSTALL_GAMEDIR})
 
-set(PZ_MAN_PAGES prozorometr.6 prozorometr-play.6 pzcheck.6)
+set(PZ_MAN_PAGES prozorometr.6 prozorometr-play.6 pzbank.6 pzcheck.6)
 if(PZ_DEBIAN_LAYOUT)
   include(cmake/DebianPackage.cmake)
 else()

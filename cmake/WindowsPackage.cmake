@@ -1,12 +1,13 @@
 # The Windows package: `cpack -G ZIP` in a Windows build makes
 # prozorometr-<version>-win64.zip with one flat folder holding the game, its
-# launcher, the question database, the checker and a short README (Russian and
-# English). Only the "windows" install component goes in.
-install(TARGETS prozorometr pzcheck RUNTIME DESTINATION . COMPONENT windows)
+# launcher, the question database, the checker, the database builder pzbank, a
+# short README (Russian and English) and the licence. Only the "windows" install component goes in.
+install(TARGETS prozorometr pzcheck pzbank RUNTIME DESTINATION . COMPONENT windows)
 install(FILES ${CMAKE_BINARY_DIR}/pz2004.db
               ${PROJECT_SOURCE_DIR}/windows/prozorometr.cmd
               ${PROJECT_SOURCE_DIR}/windows/README.txt
         DESTINATION . COMPONENT windows)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT windows)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME prozorometr)

@@ -1,16 +1,21 @@
-// Builds the question database from its readable sources: two UTF-8 files of
-// six-line records (the 25 character questions, then the intellect questions),
-// converted to Windows-1251 and joined. Any line the game could not read as
-// written stops the build with a message naming the file and line.
+// Builds a question database from readable sources: UTF-8 files of six-line
+// records (question, four answers, key), converted to Windows-1251. A key of four
+// digits makes a character question, one digit an intellect question; without
+// character questions the shipped character test is used. Any line the game could
+// not read as written stops the build with a message naming the file and line,
+// and nothing is written.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "core/cp1251.h"
 #include "core/run_state.h"
 #include "questions/question_db.h"
 #include "tools/read_file.h"
+#include "tools/shipped_character.h"
 
 namespace {
 
@@ -78,9 +83,47 @@ void convertLine(SourceFile& source, long number, const std::string& line, std::
     out.push_back('\n');
 }
 
-// Converts a whole source into out. Returns its number of lines.
-long convertSource(SourceFile& source, std::string& out) {
+// The sorted database: the character test first, then the intellect questions.
+struct Bank {
+    std::string character;
+    std::string intellect;
+    long characterRecords = 0;
+    long intellectRecords = 0;
+};
+
+bool isIntellectKey(const std::string& key) { return key.size() == 1 && key[0] >= '1' && key[0] <= '4'; }
+
+// Four digits 1 to 4 separated by single blanks, as in "3 1 4 2".
+bool isCharacterKey(const std::string& key) {
+    if (key.size() != 2 * kAnswerCount - 1) return false;
+    for (std::size_t at = 0; at < key.size(); ++at) {
+        bool digit = key[at] >= '1' && key[at] <= '4';
+        if (at % 2 == 0 ? !digit : key[at] != ' ') return false;
+    }
+    return true;
+}
+
+// Files one converted record (its six lines, each with a line feed) by its key.
+void fileRecord(SourceFile& source, long keyLine, const std::string& record, Bank& bank) {
+    std::size_t keyStart = record.rfind('\n', record.size() - 2) + 1;
+    std::string key = record.substr(keyStart, record.size() - 1 - keyStart);
+    if (isCharacterKey(key)) {
+        bank.character += record;
+        ++bank.characterRecords;
+    } else if (isIntellectKey(key)) {
+        bank.intellect += record;
+        ++bank.intellectRecords;
+    } else {
+        reportError(source, keyLine, 1,
+                    "the key is neither one digit 1-4 (an intellect question) nor four (a character question)");
+    }
+}
+
+// Converts a whole source, record by record, into the bank. Returns its number of lines.
+long convertSource(SourceFile& source, Bank& bank) {
     long lines = 0;
+    int errorsBefore = source.errors;
+    std::string record;
     std::size_t start = 0;
     while (start < source.bytes.size()) {
         std::size_t end = source.bytes.find('\n', start);
@@ -89,24 +132,39 @@ long convertSource(SourceFile& source, std::string& out) {
             reportError(source, lines, 0, "last line has no line feed");
             end = source.bytes.size();
         }
-        convertLine(source, lines, source.bytes.substr(start, end - start), out);
+        convertLine(source, lines, source.bytes.substr(start, end - start), record);
+        if (lines % kLinesPerRecord == 0) {
+            if (source.errors == errorsBefore) fileRecord(source, lines, record, bank);
+            record.clear();
+        }
         start = end + 1;
     }
     return lines;
 }
 
-// Checks that the source is made of whole records, exactly wanted of them when
-// wanted is positive.
-void checkRecordCount(SourceFile& source, long lines, long wanted) {
+// Checks that the source is made of whole records.
+void checkWholeRecords(SourceFile& source, long lines) {
     if (lines == 0) {
         reportError(source, 0, 0, "no records");
     } else if (lines % kLinesPerRecord != 0) {
         reportError(source, 0, 0, std::to_string(lines) + " lines do not make whole six-line records");
-    } else if (wanted > 0 && lines / kLinesPerRecord != wanted) {
-        reportError(source, 0, 0,
-                    std::to_string(lines / kLinesPerRecord) + " records; the character questions must be exactly " +
-                        std::to_string(wanted));
     }
+}
+
+// Checks that the bank makes a database the game can play: exactly 25 character
+// questions and enough intellect questions for one game.
+bool checkBankCounts(const Bank& bank) {
+    if (bank.characterRecords != kCharacterRecords) {
+        std::fprintf(stderr, "pzbank: error: %ld character questions; a database needs exactly %d, or none to take "
+                     "the shipped ones\n", bank.characterRecords, kCharacterRecords);
+        return false;
+    }
+    if (bank.intellectRecords < kIntellectPerRun) {
+        std::fprintf(stderr, "pzbank: error: %ld intellect questions; a game asks %d, so at least that many are "
+                     "needed\n", bank.intellectRecords, kIntellectPerRun);
+        return false;
+    }
+    return true;
 }
 
 // Reads the whole file. Returns false when it cannot be read.
@@ -132,18 +190,50 @@ bool writeDatabase(const char* path, const std::string& bytes) {
     return false;
 }
 
+
+const char* const kUsage =
+    "Usage: pzbank -o OUTPUT SOURCE...\n"
+    "Builds a question database (pz2004.db) from UTF-8 sources of six-line records:\n"
+    "a question, four answers and a key. A key of one digit 1-4 (the right answer)\n"
+    "makes an intellect question; a key of four digits such as \"3 1 4 2\" (the\n"
+    "character each answer counts for: 1 prudent, 2 ordinary, 3 eccentric,\n"
+    "4 reckless) makes a character question. The sources need at least 25 intellect\n"
+    "questions and exactly 25 character questions, or none: then the shipped\n"
+    "character test is used. Errors name the file, line and column; on an error\n"
+    "nothing is written. Check the result with pzcheck --db OUTPUT.\n"
+    "\n"
+    "  -o OUTPUT    the database to write (replaced whole when the build succeeds)\n"
+    "  -h, --help   show this help and exit\n";
+
+// Reads and files every source; returns the number of errors met.
+int convertSources(std::vector<SourceFile>& sources, Bank& bank) {
+    int errors = 0;
+    for (SourceFile& source : sources) {
+        if (readSource(source)) checkWholeRecords(source, convertSource(source, bank));
+        errors += source.errors;
+    }
+    if (errors == 0 && bank.characterRecords == 0) {
+        SourceFile shipped{"(the shipped character test)", kShippedCharacter};
+        convertSource(shipped, bank);
+        errors += shipped.errors;
+    }
+    return errors;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: pzbank OUT.db CHARACTER.txt INTELLECT.txt\n");
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (argc < 4 || std::strcmp(argv[1], "-o") != 0) {
+        std::fprintf(stderr, "usage: pzbank -o OUTPUT SOURCE... (see pzbank --help)\n");
         return 2;
     }
-    SourceFile character{argv[2], {}};
-    SourceFile intellect{argv[3], {}};
-    std::string database;
-    if (readSource(character)) checkRecordCount(character, convertSource(character, database), kCharacterRecords);
-    if (readSource(intellect)) checkRecordCount(intellect, convertSource(intellect, database), 0);
-    if (character.errors + intellect.errors > 0) return 1;
-    return writeDatabase(argv[1], database) ? 0 : 1;
+    std::vector<SourceFile> sources;
+    for (int at = 3; at < argc; ++at) sources.push_back(SourceFile{argv[at], {}});
+    Bank bank;
+    if (convertSources(sources, bank) > 0 || !checkBankCounts(bank)) return 1;
+    return writeDatabase(argv[2], bank.character + bank.intellect) ? 0 : 1;
 }

@@ -4,7 +4,9 @@ rem %LOCALAPPDATA%\prozorometr: the shipped question database is copied in and a
 rem empty score.dat created when absent, and neither is ever overwritten. The game
 rem speaks Windows-1251, so the console is switched to code page 1251 for the game
 rem and back afterwards. The game's exit status is passed on.
-rem PROZOROMETR_DIR names another play folder. This file keeps CRLF line ends.
+rem PROZOROMETR_DIR names another play folder. Arguments go to the game as they
+rem stand ("--scores=5" is one, though cmd splits it at "="). This file keeps
+rem CRLF line ends.
 setlocal EnableExtensions DisableDelayedExpansion
 
 set "here=%~dp0"
@@ -40,7 +42,7 @@ for /f "tokens=2 delims=:" %%a in ('chcp') do for /f "delims=. " %%b in ("%%a") 
 chcp 1251 >nul
 
 pushd "%play%"
-"%here%prozorometr.exe"
+"%here%prozorometr.exe" %*
 set "status=%ERRORLEVEL%"
 popd
 

@@ -8,12 +8,12 @@ import shutil
 import subprocess
 import unittest
 
-from termkit import BUILD_DIR, cp, fresh_home, main, make_temp_folder, score_records
+from termkit import BUILD_DIR, ROOT, cp, fresh_home, main, make_temp_folder, score_records
 
 CMAKE = os.environ.get("PZ_CMAKE", "cmake")
-TREE = ["bin/prozorometr", "bin/prozorometr-play", "bin/pzcheck", "share/applications/prozorometr.desktop",
+TREE = ["bin/prozorometr", "bin/prozorometr-play", "bin/pzbank", "bin/pzcheck", "share/applications/prozorometr.desktop",
         "share/icons/hicolor/scalable/apps/prozorometr.svg", "share/man/man6/prozorometr-play.6",
-        "share/man/man6/prozorometr.6", "share/man/man6/pzcheck.6", "share/prozorometr/pz2004.db"]
+        "share/man/man6/prozorometr.6", "share/man/man6/pzbank.6", "share/man/man6/pzcheck.6", "share/prozorometr/pz2004.db"]
 
 
 class InstalledTree(unittest.TestCase):
@@ -28,7 +28,7 @@ class InstalledTree(unittest.TestCase):
     def test_tree_holds_the_game_the_launcher_the_database_and_the_manual(self):
         files = sorted(str(path.relative_to(self.prefix)) for path in self.prefix.rglob("*") if path.is_file())
         self.assertEqual(files, TREE)
-        for program in ("bin/prozorometr", "bin/prozorometr-play", "bin/pzcheck"):
+        for program in ("bin/prozorometr", "bin/prozorometr-play", "bin/pzbank", "bin/pzcheck"):
             self.assertTrue(os.access(self.prefix / program, os.X_OK), program)
 
     def play(self, launcher, env, name):
@@ -62,12 +62,35 @@ class InstalledTree(unittest.TestCase):
         self.assertEqual(int(records[cp("Иван")][2]) + int(records[cp("Иван")][3]), 50)
         self.assertEqual(records[cp("Петр")], cp("Петр 3 40 35 нормальный раздолбай").split())
 
+    def test_installed_pzbank_builds_a_teachers_database(self):
+        samples = ROOT / "tools" / "samples" / "bank"
+        shipped = (self.prefix / "share" / "prozorometr" / "pz2004.db").read_bytes()
+        shipped_character = b"\n".join(shipped.split(b"\n")[:150])
+        cases = [  # sources, exit status, what the database begins with or the error printed
+            (["intellect-ok.txt"], 0, shipped_character),
+            (["character-ok.txt", "intellect-ok.txt"], 0, (samples / "character-ok.txt").read_text().encode("cp1251")),
+            (["character-ok.txt", "bad-key.txt"], 1, b"bad-key.txt:18:1: error: the key is neither"),
+        ]
+        for sources, status, expected in cases:
+            with self.subTest(sources=sources):
+                output = pathlib.Path(self.folder, "own.db")
+                output.unlink(missing_ok=True)
+                run = subprocess.run([str(self.prefix / "bin" / "pzbank"), "-o", str(output),
+                                      *(str(samples / source) for source in sources)], capture_output=True, timeout=60)
+                self.assertEqual(run.returncode, status, run.stderr)
+                if status:
+                    self.assertIn(expected, run.stderr)
+                    self.assertFalse(output.exists(), "nothing is written on an error")
+                else:
+                    self.assertTrue(output.read_bytes().startswith(expected))
+                    self.assertEqual(output.read_bytes().count(b"\n"), 300)
+
     def test_manual_renders_without_warnings(self):
         page = self.prefix / "share" / "man" / "man6" / "prozorometr.6"
         checks = []
         if shutil.which("man"):
             checks.append((["man", "--warnings", "-l", str(page)], b"pzcheck"))
-            for name in ("prozorometr-play", "pzcheck"):
+            for name in ("prozorometr-play", "pzbank", "pzcheck"):
                 checks.append((["man", "--warnings", "-M", str(self.prefix / "share" / "man"), "6", name], b"luit"))
         if shutil.which("groff"):
             checks.append((["groff", "-man", "-ww", "-z", str(page)], b""))

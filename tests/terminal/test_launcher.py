@@ -91,6 +91,19 @@ class Choosing(Launcher):
                 self.assertEqual(status, 1, output)
                 self.assertIn(b"Abnormal program termination", output)
 
+    def test_scores_table_shows_both_ways(self):
+        reason = game_missing_reason()
+        if reason:
+            self.skipTest(reason)
+        self.play.mkdir(parents=True)
+        (self.play / "score.dat").write_bytes(cp("Маша 2 40 10 обыватель образованный"))
+        ways = [("--direct", cp)] + ([] if luit_missing_reason() else [("--luit", str.encode)])
+        for option, shown in ways:
+            with self.subTest(option=option):
+                status, output = self.launch(option, "--scores=5", **utf8_locale_env(), PROZOROMETR_GAME=BINARY)
+                self.assertEqual(status, 0, output)
+                self.assertIn(shown("Маша    2     40       10     20,0  образованный  обыватель"), output)
+
     def test_luit_that_does_not_convert_is_not_trusted(self):
         if shutil.which("luit") is None:
             self.skipTest("luit is not installed")

@@ -61,7 +61,7 @@ class Finder(unittest.TestCase):
         self.assertEqual((status, calls), (1, []))
         self.assertEqual(said.count("\n"), 1, said)
         self.assertTrue(said.endswith("; install them with: sudo apt-get install tmux desktop-file-utils "
-                                      "dpkg-dev file\n"), said)
+                                      "dpkg-dev file lintian\n"), said)
 
     def test_nothing_missing_says_nothing(self):
         status, said, calls = self.require(["build"], commands=["g++", "cmake", "make", "python3"],

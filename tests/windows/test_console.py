@@ -177,6 +177,19 @@ class Launcher(WindowsTest):
         status, left, shown = self.launch("Маша", 437)
         self.assertEqual((status, left), (1, 437), shown[-300:])
 
+    def test_scores_show_the_play_folders_table(self):
+        os.makedirs(self.play)
+        with open(os.path.join(self.play, "score.dat"), "wb") as f:
+            f.write(cp("Маша 2 40 10 обыватель образованный"))
+        launcher = windows_path(os.path.join(self.package, "prozorometr.cmd"))
+        console = self.console(["cmd", "/c", launcher, "--scores=5"], self.folder,
+                               {"PROZOROMETR_DIR": windows_path(self.play)})
+        self.assertEqual(console.finish(), 0, console.shown()[-300:])
+        # Wine's console moves the cursor over runs of blanks, so only the rest is compared.
+        shown = re.sub(rb"\s+", b"", console.shown())
+        self.assertIn("МестоИмяИгрВерноНеверноСреднееИнтеллектХарактер1Маша2401020,0".encode()
+                      + "образованныйобыватель".encode(), shown)
+
     def test_failure_waits_for_a_key_only_in_a_window_of_its_own(self):
         os.remove(os.path.join(self.package, "pz2004.db"))
         launcher = windows_path(os.path.join(self.package, "prozorometr.cmd"))
