@@ -174,6 +174,10 @@ class InterruptedSaves(GameTest):
                 fd = re.match(rb"\d+, [^,]+, (\d+)", args).group(1)
                 if fd not in open_fds:
                     continue
+            elif call in ("unlink", "unlinkat"):  # freeing the temporary name, not the lock's own
+                named = re.search(rb'"([^"]*)"', args)
+                if not named or named.group(1) not in files:
+                    continue
             elif call not in errors:
                 continue
             picked.append((call, ordinal, errors[call], args))
