@@ -80,6 +80,7 @@ void printProfileSummary() {
 
 int runProgram() {
     platform::prepareStandardStreams();
+    platform::ignoreFileSizeSignal();
     countDatabase();
     std::memset(runState.askedIntellect, 0, sizeof runState.askedIntellect);
     printBanner();

@@ -18,6 +18,7 @@ inline constexpr int kIntellectLabelSize = 27;
 inline constexpr char kDatabaseFile[] = "pz2004.db";
 inline constexpr char kScoreFile[] = "score.dat";
 inline constexpr char kTempFile[] = "~pz2004.tmp";
+inline constexpr char kLockFile[] = "~pz2004.lck";  // held while a game saves
 
 struct CurrentQuestion {
     char questionText[kLineSize];

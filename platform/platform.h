@@ -15,6 +15,10 @@ namespace platform {
 // console unchanged. Standard input keeps its mode.
 void prepareStandardStreams();
 
+// Called once at start-up: a write beyond the file-size limit then fails with an
+// error the game reports, instead of a signal ending the game half-way through it.
+void ignoreFileSizeSignal();
+
 // True when standard input is an interactive terminal (a console on Windows).
 bool stdinIsTerminal();
 
@@ -41,16 +45,28 @@ FileHandle openForReading(const char* path, Links links);
 // symbolic link and never blocking. Returns kNoFile otherwise.
 FileHandle openForAppend(const char* path);
 
+// Who may read a new file: everyone the creation mask lets, or its owner alone.
+enum class Sharing { AsUsual, OwnerOnly };
+
 // Creates path as a new, empty regular file open for writing. Fails when
 // anything at all stands under the name, so nothing planted there is ever
 // written through. Returns kNoFile on failure.
-FileHandle createExclusive(const char* path);
+FileHandle createExclusive(const char* path, Sharing sharing = Sharing::AsUsual);
 
 // True when anything at all stands under the name path, a dangling link too.
 bool nameExists(const char* path);
 
 // True when the existing file at path may be written by this process.
 bool isWritable(const char* path);
+
+// True when this process may remove the name path from its folder or rename
+// another file over it: the folder is writable and, where it is sticky, the file
+// or the folder is this user's. False, with lastErrorText saying why, otherwise.
+bool mayReplaceName(const char* path);
+
+// True when the name path still stands for the open file, not for another one
+// put in its place meanwhile. False, with lastErrorText saying so, otherwise.
+bool nameHoldsFile(const char* path, FileHandle file);
 
 // Reads up to size bytes. Returns the count read, 0 at the end, -1 on failure.
 long readBytes(FileHandle file, void* buffer, std::size_t size);
@@ -88,9 +104,15 @@ bool syncToDisk(FileHandle file);
 // hint only: where the system has no such call, nothing happens.
 void startWriteBack(FileHandle file);
 
-// Gives file the permission bits that model has, where the system has them.
-// Returns false on failure.
-bool copyPermissions(FileHandle file, FileHandle model);
+// Keeps the open file from everyone but its owner (where the system has modes).
+// Returns false when the mode cannot be changed.
+bool restrictToOwner(FileHandle file);
+
+// Gives file the owner and group of model where this process may (the group is
+// kept when the player belongs to it), then the read and write bits of its mode:
+// never set-id, sticky or execute bits. Without a model (kNoFile), the mode of a
+// new file. Returns false when the mode cannot be set.
+bool carryOwnership(FileHandle file, FileHandle model);
 
 // Closes the file; kNoFile is ignored. Returns false when the close failed.
 bool closeFile(FileHandle file);
@@ -116,11 +138,28 @@ bool removeName(const char* path);
 // makes the change durable. Returns false on failure, leaving to untouched.
 bool replaceFile(const char* from, const char* to);
 
-// Takes an exclusive lock that serialises the writers of one folder, waiting for
-// it. path names an existing regular file that is never renamed; the lock keeps
-// nobody from reading it. Returns kNoFile when it cannot be locked.
-FileHandle lockFile(const char* path);
-void unlockFile(FileHandle lock);
+// How long a game waits for a lock another game holds, and what it does once the
+// wait has lasted long enough for a player to notice.
+struct LockWait {
+    int limitMs;          // then the lock is given up
+    int announceAfterMs;  // then announce() is called, once
+    void (*announce)();
+};
+
+// Takes the writers' lock of a folder: a lock file at path that the game creates
+// in one atomic step, which only those who may write the folder can do, and
+// removes when released. A lock left by a game that has ended is removed first.
+// Waits while another game holds it, at most wait.limitMs. Returns kNoFile, with
+// lastErrorText saying why, when the wait ran out or no lock file can be made;
+// folderClosed then tells whether the folder lets this process create no file.
+FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClosed);
+void releaseLockFile(const char* path, FileHandle lock);
+
+// The system's own exclusive lock on the existing regular file path, for a folder
+// where no lock file can be made; waits as takeLockFile does. Returns kNoFile when
+// the wait ran out or the system cannot lock the file there.
+FileHandle takeSystemLock(const char* path, const LockWait& wait);
+void releaseSystemLock(FileHandle lock);
 
 // The reason for the last failure of a call above in this thread, for one-line
 // error reports.

@@ -1,13 +1,16 @@
 // POSIX side of the platform layer: termios raw mode around the single key read,
-// careful opens (no links followed, no blocking, regular files only), flock for the
-// writers' lock, fsync and rename for durable atomic replacement.
+// careful opens (no links followed, no blocking, regular files only), fsync and
+// rename for durable atomic replacement, and the writers' lock: a lock file made
+// by link(), the way mail spools on network shares are locked.
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -98,6 +101,8 @@ bool readKeyOnce() {
 
 bool stdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
+void ignoreFileSizeSignal() { signal(SIGXFSZ, SIG_IGN); }
+
 void readRawKey() {
     if (!stdinIsTerminal()) return;
     while (!readKeyOnce()) {
@@ -171,8 +176,9 @@ FileHandle openForAppend(const char* path) {
     return keepRegular(openRetrying(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, 0666), true);
 }
 
-FileHandle createExclusive(const char* path) {
-    return keepRegular(openRetrying(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666), true);
+FileHandle createExclusive(const char* path, Sharing sharing) {
+    mode_t mode = sharing == Sharing::OwnerOnly ? 0600 : 0666;
+    return keepRegular(openRetrying(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode), true);
 }
 
 bool nameExists(const char* path) {
@@ -181,6 +187,35 @@ bool nameExists(const char* path) {
 }
 
 bool isWritable(const char* path) { return access(path, W_OK) == 0 || failWithErrno(); }
+
+namespace {
+
+// The folder part of a relative or absolute path, "." when there is none.
+std::string folderOf(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) return ".";
+    if (slash == path) return "/";
+    return std::string(path, static_cast<std::size_t>(slash - path));
+}
+
+}  // namespace
+
+bool mayReplaceName(const char* path) {
+    std::string folder = folderOf(path);
+    struct stat folderInfo, fileInfo;
+    if (access(folder.c_str(), W_OK | X_OK) != 0) return fail("the folder is not writable");
+    if (stat(folder.c_str(), &folderInfo) != 0) return failWithErrno();
+    uid_t me = geteuid();
+    if ((folderInfo.st_mode & S_ISVTX) == 0 || me == 0 || folderInfo.st_uid == me) return true;
+    if (lstat(path, &fileInfo) != 0) return errno == ENOENT || failWithErrno();
+    return fileInfo.st_uid == me || fail("the folder is sticky and the file is another user's");
+}
+
+bool nameHoldsFile(const char* path, FileHandle file) {
+    struct stat named, open;
+    if (lstat(path, &named) != 0 || fstat(toDescriptor(file), &open) != 0) return failWithErrno();
+    return (named.st_dev == open.st_dev && named.st_ino == open.st_ino) || fail("another file was put in its place");
+}
 
 long readBytes(FileHandle file, void* buffer, std::size_t size) {
     ssize_t count;
@@ -260,10 +295,22 @@ void startWriteBack([[maybe_unused]] FileHandle file) {
 #endif
 }
 
-bool copyPermissions(FileHandle file, FileHandle model) {
+bool restrictToOwner(FileHandle file) { return fchmod(toDescriptor(file), 0600) == 0 || failWithErrno(); }
+
+// Owner and group first, as a change of owner may clear mode bits. Only root may
+// give the file away; a player may give it any group of theirs. Where neither is
+// allowed the file stays the player's, which is no reason to fail the save.
+bool carryOwnership(FileHandle file, FileHandle model) {
     struct stat info;
+    int fd = toDescriptor(file);
+    if (model == kNoFile) {  // nothing to carry: the mode a new file gets
+        mode_t mask = umask(0);
+        umask(mask);
+        return fchmod(fd, 0666 & ~mask) == 0 || failWithErrno();
+    }
     if (fstat(toDescriptor(model), &info) != 0) return failWithErrno();
-    return fchmod(toDescriptor(file), info.st_mode & 07777) == 0 || failWithErrno();
+    if (fchown(fd, info.st_uid, info.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+    return fchmod(fd, info.st_mode & 0666) == 0 || failWithErrno();
 }
 
 bool closeFile(FileHandle file) {
@@ -289,14 +336,6 @@ bool removeName(const char* path) { return unlink(path) == 0 || errno == ENOENT 
 
 namespace {
 
-// The folder part of a relative or absolute path, "." when there is none.
-std::string folderOf(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    if (slash == nullptr) return ".";
-    if (slash == path) return "/";
-    return std::string(path, static_cast<std::size_t>(slash - path));
-}
-
 void syncFolderOf(const char* path) {
     int fd = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -312,12 +351,225 @@ bool replaceFile(const char* from, const char* to) {
     return true;
 }
 
-FileHandle lockFile(const char* path) {
-    int fd = keepRegular(openRetrying(path, O_RDONLY), false);
+// ------------------------------------------------------------- the writers' lock
+//
+// A game holding the lock has linked a file of its own to the lock's name. The
+// file says "pid host", and its holder keeps the system's lock on it where the
+// system has one, so that a game finding it can tell whether the holder has ended.
+
+namespace {
+
+constexpr std::time_t kStaleAfterSeconds = 60;  // a save takes well under a second
+constexpr int kLongestPauseMs = 50;
+
+std::int64_t nowMs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void pauseMs(int ms) {
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+std::string hostName() {
+    char host[256] = {};
+    return gethostname(host, sizeof host - 1) == 0 ? host : "";
+}
+
+enum class Claim { Taken, Busy, Failed };
+
+// The game's way to the lock: its own file, linked to the lock's name; or, where
+// the folder's file system has no hard links, the lock's name created at once.
+struct LockClaim {
+    std::string path;
+    std::string ownName;  // empty in the direct way
+    int fd;
+    bool direct;
+};
+
+// Marks fd as this game's lock: the system's lock where there is one (a failure,
+// as on a share without locks, leaves the other rules), and the holder's pid and
+// host. Only games on this machine go by them, and they share its page cache, so
+// the text need not be forced to disk.
+void markHolder(int fd) {
+    flock(fd, LOCK_EX | LOCK_NB);
+    std::string text = std::to_string(getpid()) + " " + hostName() + "\n";
+    writeBytes(fd, text.data(), text.size());
+}
+
+// A file of the game's own beside the lock's name, under a name no other game
+// uses: host and pid, and a number should a killed game have left that name.
+bool createOwnFile(LockClaim& claim) {
+    std::string base = claim.path + "." + hostName() + "." + std::to_string(getpid());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        claim.ownName = attempt == 0 ? base : base + "." + std::to_string(attempt);
+        claim.fd = openRetrying(claim.ownName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+        if (claim.fd >= 0) {
+            markHolder(claim.fd);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+bool noHardLinks(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS; }
+
+// One try: link the own file to the lock's name. A reply lost on a network share
+// makes link() fail although it worked, so the link count decides.
+Claim linkOwnFile(LockClaim& claim) {
+    int result = link(claim.ownName.c_str(), claim.path.c_str());
+    int error = errno;
+    struct stat own;
+    if (result == 0 || (fstat(claim.fd, &own) == 0 && own.st_nlink == 2)) return Claim::Taken;
+    if (error == EEXIST) return Claim::Busy;
+    errno = error;
+    if (!noHardLinks(error)) {
+        failWithErrno();
+        return Claim::Failed;
+    }
+    unlink(claim.ownName.c_str());
+    close(claim.fd);
+    claim.fd = -1;
+    claim.ownName.clear();
+    claim.direct = true;
+    return Claim::Busy;
+}
+
+// One try the direct way: the lock's name itself created exclusively.
+Claim createLockName(LockClaim& claim) {
+    claim.fd = openRetrying(claim.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+    if (claim.fd >= 0) {
+        markHolder(claim.fd);
+        return Claim::Taken;
+    }
+    return errno == EEXIST ? Claim::Busy : Claim::Failed;
+}
+
+// Whether the holder named in the lock file runs on this machine, and its pid.
+bool holderHere(int fd, pid_t& pid) {
+    char text[320];
+    ssize_t count = pread(fd, text, sizeof text - 1, 0);
+    if (count <= 0) return false;
+    text[count] = '\0';
+    char* end = nullptr;
+    long number = std::strtol(text, &end, 10);
+    std::string host = hostName();
+    pid = static_cast<pid_t>(number);
+    return number > 0 && *end == ' ' && !host.empty() && std::string(end + 1, std::strcspn(end + 1, "\n")) == host;
+}
+
+bool processRuns(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
+
+// A lock is stale when it is older than the limit, or its holder is on this
+// machine and has ended: its process is gone, or its system lock is free (taken
+// here; where locks reach only this machine, as on a share without lock
+// support, a free one says nothing of a holder elsewhere).
+bool isStale(int fd, const struct stat& info) {
+    if (std::time(nullptr) - info.st_mtime > kStaleAfterSeconds) return true;
+    if (!S_ISREG(info.st_mode)) return false;
+    pid_t pid = 0;
+    bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    return holderHere(fd, pid) && (free || !processRuns(pid));
+}
+
+// Removes the lock at path when it is stale, after checking that the name still
+// holds the lock judged. Returns false, saying why, when a stale lock stays.
+bool breakStaleLock(const char* path) {
+    int fd = openRetrying(path, O_RDONLY | O_NOFOLLOW);
+    struct stat held, named;
+    bool judged = fd >= 0 ? fstat(fd, &held) == 0 : lstat(path, &held) == 0;  // a link, a planted object
+    bool stale = judged && isStale(fd, held);
+    bool removed = true;
+    if (stale && lstat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+        removed = unlink(path) == 0 || errno == ENOENT || fail("cannot remove a stale lock");
+    }
+    if (fd >= 0) close(fd);  // only now: the system lock taken here kept other games from judging meanwhile
+    return removed;
+}
+
+Claim claimOnce(LockClaim& claim) {
+    Claim result = claim.direct ? createLockName(claim) : linkOwnFile(claim);
+    if (result == Claim::Busy && !breakStaleLock(claim.path.c_str())) return Claim::Failed;
+    return result;
+}
+
+void dropClaim(LockClaim& claim) {
+    if (!claim.ownName.empty()) unlink(claim.ownName.c_str());
+    if (claim.fd >= 0) close(claim.fd);
+}
+
+bool isClosedFolder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+// A wait for a lock: paced, bounded, announced once it has lasted a while.
+struct Waiting {
+    std::int64_t start;
+    int pause;
+    bool announced;
+};
+
+Waiting startWaiting() { return Waiting{nowMs(), 5, false}; }
+
+// Pauses a little longer each time. Returns false, saying so, once the wait has run out.
+bool waitMore(Waiting& waiting, const LockWait& wait) {
+    std::int64_t waited = nowMs() - waiting.start;
+    if (waited >= wait.limitMs) return fail("another game held the lock for too long");
+    if (!waiting.announced && waited >= wait.announceAfterMs) {
+        wait.announce();
+        waiting.announced = true;
+    }
+    pauseMs(waiting.pause + static_cast<int>(getpid() % 7));  // games started together need not poll together
+    waiting.pause = std::min(waiting.pause * 2, kLongestPauseMs);
+    return true;
+}
+
+// Tries claimOnce until it takes the lock, fails, or the wait runs out.
+Claim waitForClaim(LockClaim& claim, const LockWait& wait) {
+    Waiting waiting = startWaiting();
+    for (;;) {
+        Claim result = claimOnce(claim);
+        if (result != Claim::Busy) return result;
+        if (!waitMore(waiting, wait)) return Claim::Failed;
+    }
+}
+
+}  // namespace
+
+FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClosed) {
+    LockClaim claim{path, "", -1, false};
+    folderClosed = false;
+    if (!createOwnFile(claim)) {
+        folderClosed = isClosedFolder(errno);
+        failWithErrno();
+        return kNoFile;
+    }
+    if (waitForClaim(claim, wait) != Claim::Taken) {
+        folderClosed = claim.direct && isClosedFolder(errno);  // what the exclusive create met
+        dropClaim(claim);
+        return kNoFile;
+    }
+    futimens(claim.fd, nullptr);  // the lock's age counts from now, not from the start of the wait
+    if (!claim.ownName.empty()) unlink(claim.ownName.c_str());
+    return claim.fd;
+}
+
+void releaseLockFile(const char* path, FileHandle lock) {
+    if (lock == kNoFile) return;
+    if (nameHoldsFile(path, lock)) unlink(path);  // never a lock that replaced a broken one
+    close(toDescriptor(lock));  // after the name is gone: frees the system lock too
+}
+
+FileHandle takeSystemLock(const char* path, const LockWait& wait) {
+    int fd = keepRegular(openRetrying(path, O_RDONLY | O_NOFOLLOW), false);
     if (fd < 0) return kNoFile;
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            failWithErrno();
+    Waiting waiting = startWaiting();
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        bool held = errno == EWOULDBLOCK || errno == EINTR;
+        if (!held || !waitMore(waiting, wait)) {
+            if (!held) failWithErrno();
             close(fd);
             return kNoFile;
         }
@@ -325,10 +577,8 @@ FileHandle lockFile(const char* path) {
     return fd;
 }
 
-void unlockFile(FileHandle lock) {
-    if (lock == kNoFile) return;
-    flock(toDescriptor(lock), LOCK_UN);
-    close(toDescriptor(lock));
+void releaseSystemLock(FileHandle lock) {
+    if (lock != kNoFile) close(toDescriptor(lock));
 }
 
 const char* lastErrorText() { return failureText; }

@@ -1,7 +1,8 @@
 // Windows side of the platform layer: the console's key events for the single key
 // read, careful opens (no reparse points followed where links are refused or the
-// file is written, disk files only), a lock beyond the database's end for the
-// writers, FlushFileBuffers and MoveFileExW for durable atomic replacement.
+// file is written, disk files only), FlushFileBuffers and MoveFileExW for durable
+// atomic replacement, and for the writers' lock a file created exclusively that
+// the system deletes when its holder closes it or ends.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -71,6 +72,9 @@ void awaitKeyPress(HANDLE input) {
 }
 
 }  // namespace
+
+// Windows has no signal for a write beyond a size limit: such a write just fails.
+void ignoreFileSizeSignal() {}
 
 bool stdinIsTerminal() {
     // GetConsoleMode, not _isatty: the null device is a character device too.
@@ -218,7 +222,8 @@ FileHandle openForAppend(const char* path) {
     return keepRegular(openHandle(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, false), true, true);
 }
 
-FileHandle createExclusive(const char* path) {
+// The new file's access list comes from its folder, for either sharing.
+FileHandle createExclusive(const char* path, Sharing) {
     return keepRegular(openHandle(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, false), true, true);
 }
 
@@ -235,6 +240,23 @@ bool isWritable(const char* path) {
     if (handle == INVALID_HANDLE_VALUE) return false;
     CloseHandle(handle);
     return true;
+}
+
+// Access lists decide, and the only true answer is the attempt itself: the save
+// reports a refusal there.
+bool mayReplaceName(const char*) { return true; }
+
+bool nameHoldsFile(const char* path, FileHandle file) {
+    // No access asked: only the identity is wanted, whatever stands there.
+    DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+    HANDLE named = CreateFileW(widePath(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return failWithLastError();
+    BY_HANDLE_FILE_INFORMATION a, b;
+    bool same = GetFileInformationByHandle(named, &a) && GetFileInformationByHandle(toHandle(file), &b) &&
+                a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(named);
+    return same || fail("another file was put in its place");
 }
 
 long readBytes(FileHandle file, void* buffer, std::size_t size) {
@@ -295,9 +317,10 @@ bool syncToDisk(FileHandle file) { return FlushFileBuffers(toHandle(file)) || fa
 // Windows has no call that starts a file's write-back without waiting for it.
 void startWriteBack(FileHandle) {}
 
-// The file's access list comes from its folder, as the old file's did; the
+// A new file's access list comes from its folder, as the old file's did; the
 // read-only attribute of the old file is never copied, as it stops the next save.
-bool copyPermissions(FileHandle, FileHandle) { return true; }
+bool restrictToOwner(FileHandle) { return true; }
+bool carryOwnership(FileHandle, FileHandle) { return true; }
 
 bool closeFile(FileHandle file) {
     if (file == kNoFile) return true;
@@ -351,26 +374,104 @@ bool replaceFile(const char* from, const char* to) {
     }
 }
 
+// ------------------------------------------------------------- the writers' lock
+
 namespace {
 
-// Windows locks are mandatory: a lock on the database's content would stop other
-// games reading it. The writers' lock is one byte far beyond any database's end.
+// A lock that no game holds any more (one left on a share by a machine that
+// went down) is removed after a minute; a save takes well under a second.
+constexpr ULONGLONG kStaleAfterMs = 60000;
+constexpr DWORD kLongestPauseMs = 50;
+
+// Windows locks are mandatory: a lock on the score file's content would stop
+// other games reading it. Its system lock is one byte far beyond any file's end.
 constexpr DWORD kLockOffsetHigh = 0x40000000;  // byte 2^62
+
+// A wait for a lock: paced, bounded, announced once it has lasted a while.
+struct Waiting {
+    ULONGLONG start;
+    DWORD pause;
+    bool announced;
+};
+
+Waiting startWaiting() { return Waiting{GetTickCount64(), 5, false}; }
+
+// Pauses a little longer each time. Returns false, saying so, once the wait has run out.
+bool waitMore(Waiting& waiting, const LockWait& wait) {
+    ULONGLONG waited = GetTickCount64() - waiting.start;
+    if (waited >= static_cast<ULONGLONG>(wait.limitMs)) return fail("another game held the lock for too long");
+    if (!waiting.announced && waited >= static_cast<ULONGLONG>(wait.announceAfterMs)) {
+        wait.announce();
+        waiting.announced = true;
+    }
+    Sleep(waiting.pause + GetCurrentProcessId() % 7);  // games started together need not poll together
+    waiting.pause = waiting.pause * 2 < kLongestPauseMs ? waiting.pause * 2 : kLongestPauseMs;
+    return true;
+}
+
+// Removes the lock at path when it was last written more than a minute ago.
+void breakStaleLock(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME& time) {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    if (ticks(now) > ticks(info.ftLastWriteTime) + kStaleAfterMs * 10000) DeleteFileW(path.c_str());
+}
+
+// Held by another game: the name is taken, or its file is on its way out.
+bool isHeld(DWORD error, const char* path) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_SHARING_VIOLATION ||
+           (error == ERROR_ACCESS_DENIED && nameExists(path));
+}
 
 }  // namespace
 
-FileHandle lockFile(const char* path) {
-    FileHandle file = keepRegular(openHandle(path, GENERIC_READ, OPEN_EXISTING, true), false, false);
+// Shared with nobody, and deleted by the system when the handle is closed, also
+// when the game is killed: a lock never outlives its holder on this machine.
+FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClosed) {
+    std::wstring name = widePath(path);
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE;
+    folderClosed = false;
+    for (Waiting waiting = startWaiting();;) {
+        HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                    flags, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) return fromHandle(handle);
+        DWORD error = GetLastError();
+        if (!isHeld(error, path)) {
+            folderClosed = error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
+            failWithCode(error);
+            return kNoFile;
+        }
+        breakStaleLock(name);
+        if (!waitMore(waiting, wait)) return kNoFile;
+    }
+}
+
+void releaseLockFile(const char*, FileHandle lock) {
+    if (lock != kNoFile) CloseHandle(toHandle(lock));  // deletes it
+}
+
+FileHandle takeSystemLock(const char* path, const LockWait& wait) {
+    FileHandle file = keepRegular(openHandle(path, GENERIC_READ, OPEN_EXISTING, false), true, false);
     if (file == kNoFile) return kNoFile;
-    OVERLAPPED range = {};
-    range.OffsetHigh = kLockOffsetHigh;
-    if (LockFileEx(toHandle(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) return file;
-    failWithLastError();
+    for (Waiting waiting = startWaiting();;) {
+        OVERLAPPED range = {};
+        range.OffsetHigh = kLockOffsetHigh;
+        DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+        if (LockFileEx(toHandle(file), flags, 0, 1, 0, &range)) return file;
+        DWORD error = GetLastError();
+        bool held = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
+        if (!held) failWithCode(error);
+        if (!held || !waitMore(waiting, wait)) break;
+    }
     CloseHandle(toHandle(file));
     return kNoFile;
 }
 
-void unlockFile(FileHandle lock) {
+void releaseSystemLock(FileHandle lock) {
     if (lock == kNoFile) return;
     OVERLAPPED range = {};
     range.OffsetHigh = kLockOffsetHigh;

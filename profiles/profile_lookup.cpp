@@ -1,6 +1,7 @@
 // Looking up the player's stored profile at the start of a run. The score file is
 // opened without following a link and must be a regular file that the player may
-// write, as it will be replaced at the end of the game.
+// write. A returning player's save replaces it: where the folder already rules
+// that out, the player hears so before the first question, not after the last.
 #include <cstdio>
 #include <cstring>
 
@@ -22,14 +23,30 @@ void setFreshProfile(PlayerProfile& profile, const char* typedName) {
     copyField(profile.intellectLabel, kIntellectLabelSize, "неизвестно"_cp);
 }
 
-ScoreLookup reportUnusable(platform::FileHandle file) {
-    std::fprintf(stderr, "prozorometr: cannot use %s: %s\n", kScoreFile, platform::lastErrorText());
-    platform::closeFile(file);
+ScoreLookup failedLookup() {
     ScoreLookup failed{};
     failed.outcome = Lookup::Failed;
     return failed;
 }
 
+ScoreLookup reportUnusable(platform::FileHandle file) {
+    std::fprintf(stderr, "prozorometr: cannot use %s: %s\n", kScoreFile, platform::lastErrorText());
+    platform::closeFile(file);
+    return failedLookup();
+}
+
+// True when the save at the end can replace the score file through the temporary
+// file; otherwise says which of the two the folder keeps this player from replacing.
+bool canReplaceScoreFile() {
+    for (const char* name : {kScoreFile, kTempFile}) {
+        if (platform::nameExists(name) && !platform::mayReplaceName(name)) {
+            std::fprintf(stderr, "prozorometr: cannot replace %s at the end of the game: %s\n", name,
+                         platform::lastErrorText());
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -79,6 +96,7 @@ ScoreLookup loadProfile(const char* typedName) {
     lookup.blockCopy = lookup.blockCopy && platform::identifyFile(file, lookup.file);
     if (failed) return reportUnusable(file);
     platform::closeFile(file);
+    if (found && !canReplaceScoreFile()) return failedLookup();
     lookup.outcome = found ? Lookup::Found : Lookup::Fresh;
     if (!found) setFreshProfile(profile, typedName);
     return lookup;

@@ -1,8 +1,10 @@
 // Storing the player's profile at the end of a run. Writers in one folder are
-// serialised by a lock on the question database, which the game never replaces.
-// Nothing is written through a name someone else may have planted: an append goes
-// only into a regular file with one link, and a rewrite goes into a temporary file
-// created anew, forced to disk, and only then put in the score file's place in
+// serialised by a lock file, ~pz2004.lck, which only those who may write the
+// folder can make; a save never runs without a lock and never waits for one
+// longer than half a minute. Nothing is written through a name someone else may
+// have planted: an append goes only into a regular file with one link, and a
+// rewrite goes into a private temporary file created anew, forced to disk, and
+// only then given the score file's owner, group and mode and put in its place in
 // one atomic step. Any failure leaves the score file as it was, the temporary
 // file empty, and says so in one line on stderr.
 #include <algorithm>
@@ -21,9 +23,45 @@
 
 namespace {
 
+constexpr int kLockWaitLimitMs = 30000;
+constexpr int kLockWaitAnnouncedAfterMs = 1000;  // shorter waits go unremarked
+
 bool reportUnsaved(const std::string& reason) {
     std::fprintf(stderr, "prozorometr: %s not saved: %s\n", kScoreFile, reason.c_str());
     return false;
+}
+
+void announceLockWait() {
+    std::fprintf(stderr, "prozorometr: another game is saving; waiting up to %d seconds for %s\n",
+                 kLockWaitLimitMs / 1000, kLockFile);
+}
+
+// The lock that serialises the saves of one folder: the lock file, or where the
+// folder lets this player create no file (a read-only folder, where only appends
+// are left to do) the system's lock on the score file itself.
+struct SaveLock {
+    platform::FileHandle file;
+    bool onScoreFile;
+};
+
+SaveLock takeSaveLock() {
+    const platform::LockWait wait{kLockWaitLimitMs, kLockWaitAnnouncedAfterMs, announceLockWait};
+    bool folderClosed = false;
+    SaveLock lock{platform::takeLockFile(kLockFile, wait, folderClosed), false};
+    if (lock.file == platform::kNoFile && folderClosed) lock = {platform::takeSystemLock(kScoreFile, wait), true};
+    if (lock.file == platform::kNoFile) {
+        reportUnsaved("cannot lock " + std::string(lock.onScoreFile ? kScoreFile : kLockFile) + ": " +
+                      platform::lastErrorText());
+    }
+    return lock;
+}
+
+void releaseSaveLock(const SaveLock& lock) {
+    if (lock.onScoreFile) {
+        platform::releaseSystemLock(lock.file);
+    } else {
+        platform::releaseLockFile(kLockFile, lock.file);
+    }
 }
 
 // True when every record of the file is complete, so that a record appended
@@ -184,28 +222,31 @@ bool isUnchangedSinceLookup(platform::FileHandle file, const ScoreLookup& lookup
     return lookup.blockCopy && platform::identifyFile(file, now) && now == lookup.file;
 }
 
-// The temporary file left by someone else, emptied, when this player may write it.
+// The temporary file left by someone else, emptied and made private, when this
+// player may write it and change its mode.
 platform::FileHandle reuseTemporary() {
     platform::FileHandle file = platform::openForAppend(kTempFile);
-    if (file == platform::kNoFile || platform::truncateTo(file, 0)) return file;
+    if (file == platform::kNoFile || (platform::truncateTo(file, 0) && platform::restrictToOwner(file))) return file;
     platform::closeFile(file);
     return platform::kNoFile;
 }
 
-// A new, empty temporary file. The name is freed first, whatever stands there;
-// where the folder keeps others from freeing it (a sticky folder), an empty
-// regular file there that this player may write is used instead.
+// A new, empty temporary file that only this player may read while the records
+// are copied into it. The name is freed first, whatever stands there; where the
+// folder keeps others from freeing it (a sticky folder), an empty regular file
+// there that this player may write is used instead.
 platform::FileHandle createTemporary() {
-    platform::FileHandle file =
-        platform::removeName(kTempFile) ? platform::createExclusive(kTempFile) : reuseTemporary();
+    platform::FileHandle file = platform::removeName(kTempFile)
+                                    ? platform::createExclusive(kTempFile, platform::Sharing::OwnerOnly)
+                                    : reuseTemporary();
     if (file == platform::kNoFile) {
         reportUnsaved("cannot create " + std::string(kTempFile) + ": " + platform::lastErrorText());
     }
     return file;
 }
 
-// Writes the new score file into temp and forces it to disk. Returns false, after
-// saying why, on any failure.
+// Writes the new score file into temp, forces it to disk, and only then gives it
+// the old file's owner, group and mode. Returns false, after saying why, on any failure.
 bool writeTemporary(platform::FileHandle temp, platform::FileHandle old, const char* typedName,
                     const ScoreLookup& lookup) {
     ByteWriter out(temp);
@@ -223,9 +264,25 @@ bool writeTemporary(platform::FileHandle temp, platform::FileHandle old, const c
         if (copy.cutShort) return reportUnsaved("it changed while it was copied");
         if (!copied) return reportUnsaved("cannot copy it: " + std::string(platform::lastErrorText()));
     }
-    bool written = out.flush() && (old == platform::kNoFile || platform::copyPermissions(temp, old)) &&
-                   platform::syncToDisk(temp);
+    bool written = out.flush() && platform::syncToDisk(temp) && platform::carryOwnership(temp, old);
     return written || reportUnsaved(platform::lastErrorText());
+}
+
+// Renames the temporary file over the score file, once the name is seen to hold
+// still the file written (a member of the folder's group may have swapped it).
+bool putInPlace(platform::FileHandle temp) {
+    if (!platform::nameHoldsFile(kTempFile, temp)) {
+        return reportUnsaved(std::string(kTempFile) + ": " + platform::lastErrorText());
+    }
+    return platform::replaceFile(kTempFile, kScoreFile) || reportUnsaved(platform::lastErrorText());
+}
+
+// The temporary file stays, empty, with the new score file's owner, group and
+// mode, so that whoever may replace the score file may reuse it.
+void leaveEmptyTemporary(platform::FileHandle saved) {
+    platform::FileHandle left = platform::createExclusive(kTempFile);
+    if (left != platform::kNoFile) platform::carryOwnership(left, saved);
+    platform::closeFile(left);
 }
 
 bool rewriteProfile(const char* typedName, const ScoreLookup& lookup) {
@@ -236,10 +293,10 @@ bool rewriteProfile(const char* typedName, const ScoreLookup& lookup) {
     platform::FileHandle temp = createTemporary();
     bool written = temp != platform::kNoFile && writeTemporary(temp, old, typedName, lookup);
     platform::closeFile(old);  // first: Windows does not replace a file its own process holds open
-    bool saved = written && (platform::replaceFile(kTempFile, kScoreFile) || reportUnsaved(platform::lastErrorText()));
+    bool saved = written && putInPlace(temp);
     if (!saved && temp != platform::kNoFile) platform::truncateTo(temp, 0);  // never a partial copy left
+    if (saved) leaveEmptyTemporary(temp);
     platform::closeFile(temp);
-    if (saved) platform::closeFile(platform::createExclusive(kTempFile));  // the temporary file stays, empty
     return saved;
 }
 
@@ -247,12 +304,10 @@ bool rewriteProfile(const char* typedName, const ScoreLookup& lookup) {
 
 bool saveProfile(const char* typedName, const ScoreLookup& lookup) {
     if (!isStorableName(typedName)) return true;  // nothing typed: nothing to store
-    platform::FileHandle lock = platform::lockFile(kDatabaseFile);
-    if (lock == platform::kNoFile) {
-        std::fprintf(stderr, "prozorometr: cannot lock %s; saving unguarded\n", kDatabaseFile);
-    }
+    SaveLock lock = takeSaveLock();
+    if (lock.file == platform::kNoFile) return false;
     Append append = lookup.outcome == Lookup::Found ? Append::NotPossible : appendProfile(typedName);
     bool saved = append == Append::Done || (append == Append::NotPossible && rewriteProfile(typedName, lookup));
-    platform::unlockFile(lock);
+    releaseSaveLock(lock);
     return saved;
 }

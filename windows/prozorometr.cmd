@@ -1,7 +1,8 @@
 @echo off
 rem Starts a game of prozorometr in the player's play folder,
 rem %LOCALAPPDATA%\prozorometr: the shipped question database is copied in and an
-rem empty score.dat created when absent, and neither is ever overwritten. The game
+rem empty score.dat created when absent, and neither is ever overwritten nor
+rem written through a link: a link under either name is refused. The game
 rem speaks Windows-1251, so the console is switched to code page 1251 for the game
 rem and back afterwards. The game's exit status is passed on.
 rem PROZOROMETR_DIR names another play folder. Arguments go to the game as they
@@ -32,6 +33,9 @@ if not exist "%play%\" (
     set "status=1"
     goto :finish
 )
+call :refuseLink "%play%\pz2004.db"
+if not errorlevel 1 call :refuseLink "%play%\score.dat"
+if errorlevel 1 goto :finish
 if not exist "%play%\pz2004.db" copy /b "%here%pz2004.db" "%play%\pz2004.db" >nul
 if not exist "%play%\score.dat" type nul >"%play%\score.dat"
 
@@ -57,3 +61,13 @@ set "startedAs=%startedAs:"=%"
 call set "afterName=%%startedAs:*%~nx0=%%"
 if not "%status%"=="0" if not "%afterName%"=="%startedAs%" pause
 exit /b %status%
+
+rem Fails, saying so, when a symbolic link or junction stands under the name
+rem given: its attributes show "l" whether or not it leads anywhere, where "if exist"
+rem sees a dangling one as no file at all.
+:refuseLink
+set "attributes=%~a1---------"
+if /i not "%attributes:~8,1%"=="l" exit /b 0
+echo prozorometr: "%~1" is a symbolic link; refusing to play there 1>&2
+set "status=1"
+exit /b 1

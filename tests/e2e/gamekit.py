@@ -14,6 +14,7 @@ import select
 import shlex
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -246,11 +247,36 @@ def run(folder, stdin=b"", timeout=RUN_TIMEOUT, **popen):
                           timeout=timeout, **popen)
 
 
-def as_user(uid, gid):
-    """A preexec_fn that runs the child as uid in the one group gid, with umask 022
-    (the caller must be root)."""
+STRACE = shutil.which("strace")
+
+
+def _can_trace():
+    """strace is there and allowed to trace (containers may forbid it)."""
+    try:
+        return STRACE is not None and subprocess.run([STRACE, "-o", os.devnull, sys.executable, "-c", ""],
+                                                     timeout=30).returncode == 0
+    except (OSError, subprocess.SubprocessError):
+        return False
+
+
+CAN_TRACE = not RUNNER and _can_trace()
+
+
+def traced_command(*options):
+    """The game under strace with the given options (its faults and delays), tracing into nothing."""
+    return [STRACE, "-f", "-o", os.devnull, *options, BINARY]
+
+
+def tracer_environment():
+    """A leak checker cannot work under a tracer."""
+    return dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
+
+
+def as_user(uid, gid, *more_groups):
+    """A preexec_fn that runs the child as uid with primary group gid (and the
+    further groups given), with umask 022 (the caller must be root)."""
     def switch():
-        os.setgroups([gid])
+        os.setgroups([gid, *more_groups])
         os.setgid(gid)
         os.setuid(uid)
         os.umask(0o022)

@@ -1,14 +1,21 @@
 """Hostile folders, odd bytes and stale records: objects planted under the game's
-file names, a closed stderr, NUL bytes in stored records, and a play folder
-shared by two players and a hostile third user of their group."""
+file names, a closed stderr, NUL bytes in stored records, a play folder shared by
+two players and a hostile third user of their group, and the folder set-ups of a
+class: group and sticky folders, locks that fail or are held, size limits."""
 
+import fcntl
 import os
+import resource
+import socket
 import stat
+import subprocess
+import time
 import unittest
 
-from gamekit import (BANNER_REST, DB, DB_FAILURE, GENIUS, INTRO1, SAVE_FAILURE_PREFIX, SCORE, SCORE_FAILURE,
-                     TEMP, UNKNOWN, Database, GameTest, answer_first_after, as_user, cp, expected_game, record, run,
-                     screen, shown_records, summary, uniform_answers)
+from gamekit import (BANNER_REST, BINARY, CAN_TRACE, DB, DB_FAILURE, GENIUS, INTRO1, SAVE_FAILURE_PREFIX, SCORE,
+                     SCORE_FAILURE, TEMP, UNKNOWN, Database, GameTest, answer_first_after, as_user, cp,
+                     expected_game, record, run, screen, shown_records, summary, traced_command,
+                     tracer_environment, uniform_answers)
 
 HANG_TIMEOUT = 10          # a game blocked on a FIFO fails the test instead of holding it up
 IS_ROOT = os.geteuid() == 0
@@ -19,6 +26,10 @@ CHARACTER = {b"1": "еврей", b"2": "нормальный", b"4": "экстр
 NEW = (0, 0, 0, UNKNOWN, UNKNOWN)
 
 SAVED, REWRITE_FAILS, SCORE_REFUSED, DB_REFUSED = "saved", "rewrite fails", "score.dat refused", "pz2004.db refused"
+UNSAVED = "not saved"  # either way of saving fails at the end
+LOCK = "~pz2004.lck"
+WAIT_LINE = cp("prozorometr: another game is saving; waiting up to 30 seconds for %s\n" % LOCK)
+LAUNCHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "prozorometr-play")
 # What stands under a name, and how a game there must end. Targets: "file", an
 # existing file outside the play folder; "missing", a free path outside; "loot",
 # a name outside that is made a hard link of score.dat.
@@ -86,13 +97,15 @@ def single_regular(info):
 class HostileGames(GameTest):
     """Whole games in folders where the game's names are taken by other objects."""
 
-    def play_checked(self, folder, name, answer, outcome, user=None):
+    def play_checked(self, folder, name, answer, outcome, user=None, **popen):
         """Plays a whole piped game of name in folder and checks all its output and the
-        score file it leaves against what the game must do. Returns True when it saved."""
+        score file it leaves against what the game must do. Returns True when it saved.
+        user: (uid, primary group, further groups...)."""
         name, score, temp = cp(name), os.path.join(folder, SCORE), os.path.join(folder, TEMP)
         info = os.lstat(score) if os.path.lexists(score) else None
         content = read(score) if info and stat.S_ISREG(info.st_mode) else None
-        popen = {"preexec_fn": as_user(*user)} if user else {}
+        if user:
+            popen["preexec_fn"] = as_user(*user)
         result = run(folder, uniform_answers(name, 25, answer), timeout=HANG_TIMEOUT, **popen)
         err = result.stderr
         if outcome in (DB_REFUSED, SCORE_REFUSED):
@@ -112,11 +125,13 @@ class HostileGames(GameTest):
         self.assertAskedAll(asked_i, asked_c)
         self.assertGameOutput(result.stdout, expected_game(self.db, name, before, asked_i, asked_c, 25, GENIUS,
                                                            CHARACTER[answer]))
-        if rewrite and outcome == REWRITE_FAILS:
+        if outcome == UNSAVED or (rewrite and outcome == REWRITE_FAILS):
             self.assertEqual(result.returncode, 1)
             self.assertOneLine(err)
             self.assertTrue(err.startswith(SAVE_FAILURE_PREFIX), err)
             self.assertBytes(read(score), content, "score.dat")
+            if os.path.isfile(temp):
+                self.assertBytes(read(temp), b"", TEMP)
             return False
         self.assertEqual((result.returncode, err), (0, b""))
         lines = [line for line in content.split(b"\n") if line and line.split(b" ")[0] != name]
@@ -313,6 +328,207 @@ class SharedFolder(HostileGames):
         self.assertEqual(sorted(read(score).split(b"\n")),
                          sorted(record(name, count, 25 * count, 0, characters.get(name, CHARACTER[b"4"]), GENIUS)
                                 for name, count in saves.items()))
+
+
+def member(uid):
+    """A player with a private primary group (Debian's default) who also belongs to GROUP."""
+    return (uid, uid, GROUP)
+
+
+# Аня, Гость and Боря have played once, all right: every game keeps them GENIUS.
+CLASS_OLD = b"\n".join(record(n, 1, 25, 0, "еврей", GENIUS) for n in ("Аня", "Гость", "Боря"))
+# Folder set-ups of a class: the folder's mode and group, score.dat's owner, group
+# and mode, and games in turn (name, player or None for root, outcome).
+CLASS_FOLDERS = [
+    ("group folder without set-group-ID", 0o775, GROUP, (ANYA, GROUP, 0o664),
+     [("Аня", member(ANYA), SAVED), ("Боря", member(BORYA), SAVED), ("Новый", member(BORYA), SAVED),
+      ("Новый", member(BORYA), SAVED), ("Аня", member(ANYA), SAVED)]),
+    ("sticky folder, score.dat Аня's", 0o1777, 0, (ANYA, ANYA, 0o666),
+     [("Боря", member(BORYA), SCORE_REFUSED), ("Новый", member(BORYA), SAVED), ("Аня", member(ANYA), SAVED),
+      ("Гость", None, SAVED), ("Аня", member(ANYA), SAVED)]),
+    ("read-only folder, writable score.dat", 0o555, GROUP, (ANYA, GROUP, 0o666),
+     [("Аня", member(ANYA), SCORE_REFUSED), ("Новый", member(BORYA), SAVED), ("Вика", member(ANYA), SAVED)]),
+    ("score.dat with set-id bits", 0o2775, GROUP, (ANYA, GROUP, 0o6664),
+     [("Гость", None, SAVED), ("Аня", member(ANYA), SAVED)]),
+    ("private score.dat", 0o770, ANYA, (ANYA, ANYA, 0o600), [("Аня", member(ANYA), SAVED)]),
+]
+
+
+def ownership(path):
+    info = os.lstat(path)
+    return info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)
+
+
+class FolderSetUps(HostileGames):
+    """Play folders made as a class's would be."""
+
+    def folder(self, mode, group, score=CLASS_OLD, score_owner=(0, 0, 0o644)):
+        os.chmod(self.dir.path, 0o755)
+        folder = os.path.join(self.dir.path, "play%d" % len(os.listdir(self.dir.path)))
+        os.mkdir(folder)
+        self.db.write(folder)
+        with open(os.path.join(folder, SCORE), "wb") as f:
+            f.write(score)
+        os.chown(os.path.join(folder, SCORE), *score_owner[:2])
+        os.chmod(os.path.join(folder, SCORE), score_owner[2])
+        os.chown(folder, 0, group)
+        os.chmod(folder, mode)
+        return folder
+
+
+@unittest.skipUnless(IS_ROOT, "needs root to play as several users")
+class ClassFolders(FolderSetUps):
+    """Folder set-ups a class uses: everyone allowed to play plays and saves, a save
+    that cannot succeed is refused before the first question, and score.dat keeps its
+    owner, group and read/write bits, so nobody is locked out by another's save."""
+
+    def test_class_folders(self):
+        for what, mode, group, owner, games in CLASS_FOLDERS:
+            folder = self.folder(mode, group, score_owner=owner)
+            rewritten, uid = False, owner[0]
+            for number, (name, user, outcome) in enumerate(games):
+                with self.subTest(folder=what, game=number, name=name):
+                    returning = stored_fields(read(os.path.join(folder, SCORE)), cp(name)) is not None
+                    self.play_checked(folder, name, b"4", outcome, user)
+                    if returning and outcome == SAVED:   # a rewrite: only root can give the file away
+                        rewritten, uid = True, user[0] if user else uid
+                    kept = (uid, owner[1], owner[2] & 0o666 if rewritten else owner[2])
+                    self.assertEqual(ownership(os.path.join(folder, SCORE)), kept, "score.dat's owner, group, mode")
+                    if rewritten:  # the empty temporary file left behind is as usable as score.dat
+                        self.assertEqual(ownership(os.path.join(folder, TEMP)), kept, TEMP)
+                    self.assertOnlyOwnFiles(folder, None)
+
+    def test_size_limit_fails_the_save_cleanly(self):
+        for name, room in (("Новый", 5), ("Гость", -10)):   # an append cut half-way, a copy that cannot grow
+            with self.subTest(name=name):
+                folder = self.folder(0o755, 0)
+                limit = len(CLASS_OLD) + room
+                self.play_checked(folder, name, b"4", UNSAVED,
+                                  preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
+                self.assertOnlyOwnFiles(folder, None)
+
+    def lock_held(self, folder, holder, age):
+        """A lock file naming holder ("pid host"), last written age seconds ago; None for no lock."""
+        if holder is None:
+            return
+        path = os.path.join(folder, LOCK)
+        with open(path, "w") as f:
+            f.write(holder)
+        os.utime(path, (time.time() - age,) * 2)
+
+    def test_readers_and_stale_locks_hold_no_save_up(self):
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        here = socket.gethostname()
+        rows = [("readers' shared locks on every file", None, 0),
+                ("a lock left by a killed game", "%d %s\n" % (ended.pid, here), 0),
+                ("a lock from another machine, two minutes old", "1 elsewhere\n", 120)]
+        for what, holder, age in rows:
+            with self.subTest(what):
+                folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o664))
+                self.lock_held(folder, holder, age)
+                readers = [open(os.path.join(folder, n), "rb") for n in os.listdir(folder)]
+                try:
+                    for reader in readers:   # as `flock -s` by anyone who may read the folder
+                        fcntl.flock(reader, fcntl.LOCK_SH)
+                    for name in ("Гость", "Новый"):
+                        self.play_checked(folder, name, b"4", SAVED, member(BORYA))
+                finally:
+                    for reader in readers:
+                        reader.close()
+                self.assertOnlyOwnFiles(folder, None)
+
+    def test_wait_for_a_held_lock_is_bounded(self):
+        folder = self.folder(0o755, 0)
+        self.lock_held(folder, "%d %s\n" % (os.getpid(), socket.gethostname()), 0)
+        with open(os.path.join(folder, LOCK)) as held:
+            fcntl.flock(held, fcntl.LOCK_EX)   # as a running game holds its lock
+            started = time.monotonic()
+            result = run(folder, uniform_answers(cp("Гость"), 25, b"4"), timeout=60)
+        self.assertTrue(29 <= time.monotonic() - started < 45)
+        self.assertEqual(result.returncode, 1)
+        self.assertTrue(result.stderr.startswith(WAIT_LINE + SAVE_FAILURE_PREFIX), result.stderr)
+        self.assertEqual(result.stderr.count(b"\n"), 2, result.stderr)
+        self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
+
+    def test_launcher_refuses_a_link_under_either_name(self):
+        for name, target in ((SCORE, "new"), (DB, "new"), (SCORE, "victim")):
+            with self.subTest(name=name, target=target):
+                folder, outside = self.folder(0o755, 0), os.path.join(self.dir.path, "outside")
+                os.makedirs(outside, exist_ok=True)
+                with open(os.path.join(outside, "victim"), "wb") as f:
+                    f.write(b"victim's own bytes\n")
+                os.remove(os.path.join(folder, name))
+                os.symlink(os.path.join(outside, target), os.path.join(folder, name))
+                around = snapshot(outside)
+                env = dict(os.environ, PROZOROMETR_DIR=folder, PROZOROMETR_GAME=BINARY,
+                           PROZOROMETR_DB=os.path.join(self.dir.path, "play0", DB) if name != DB else BINARY)
+                result = subprocess.run(["bash", LAUNCHER, "--direct"], stdin=subprocess.DEVNULL,
+                                        capture_output=True, env=env, timeout=HANG_TIMEOUT)
+                self.assertEqual((result.returncode, result.stdout), (1, b""))
+                self.assertTrue(result.stderr.startswith(b"prozorometr-play: "), result.stderr)
+                self.assertOneLine(result.stderr)
+                self.assertEqual(snapshot(outside), around, "the launcher wrote outside the play folder")
+
+
+@unittest.skipUnless(IS_ROOT and CAN_TRACE, "needs root and strace to fail or delay the game's calls")
+class TracedSaves(FolderSetUps):
+    """Saves whose system calls are made to fail, stop or wait by strace."""
+
+    def traced(self, folder, name, *options):
+        return subprocess.Popen(traced_command(*options), cwd=folder, stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=tracer_environment())
+
+    def finish(self, game, stdin):
+        _, err = game.communicate(stdin, timeout=120)
+        return game.returncode, err
+
+    def test_ten_saving_at_once_without_system_locks(self):
+        names = ["Старый%02d" % i for i in range(10)]
+        folder = self.folder(0o755, 0, b"\n".join(record(n, 1, 25, 0, "еврей", GENIUS) for n in names))
+        games = [self.traced(folder, n, "-e", "trace=flock", "-e", "inject=flock:error=ENOLCK") for n in names]
+        outcomes = [self.finish(game, uniform_answers(cp(n), 25, b"4")) for game, n in zip(games, names)]
+        expected = []
+        for name, (rc, err) in zip(names, outcomes):
+            if rc == 0:
+                self.assertIn(err, (b"", WAIT_LINE))
+            else:
+                self.assertEqual(rc, 1)
+                self.assertTrue(err.endswith(b"\n") and SAVE_FAILURE_PREFIX in err, err)
+            expected.append(record(name, 2, 50, 0, "экстримал", GENIUS) if rc == 0
+                            else record(name, 1, 25, 0, "еврей", GENIUS))
+        self.assertEqual(sorted(read(os.path.join(folder, SCORE)).split(b"\n")), sorted(expected))
+        self.assertOnlyOwnFiles(folder, None)
+
+    def test_copy_stays_private_until_whole_and_a_killed_save_blocks_nobody(self):
+        folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o660))
+        game = self.traced(folder, "Гость", "-e", "trace=fchown", "-e", "inject=fchown:signal=KILL:when=1")
+        rc, _ = self.finish(game, uniform_answers(cp("Гость"), 25, b"4"))
+        self.assertIn(rc, (-9, 137), "the game was not stopped before the temporary file got its mode")
+        copy = read(os.path.join(folder, TEMP))
+        self.assertTrue(copy.startswith(record("Гость", 2, 50, 0, "экстримал", GENIUS) + b"\n"), copy)
+        self.assertEqual(ownership(os.path.join(folder, TEMP))[2], 0o600, "the whole copy was readable by others")
+        self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
+        self.assertTrue(os.path.lexists(os.path.join(folder, LOCK)), "the killed game held no lock")
+        self.play_checked(folder, "Боря", b"4", SAVED, member(BORYA))   # at once, past the killed game's lock
+
+    def test_temporary_file_swapped_before_the_rename(self):
+        folder = self.folder(0o2775, GROUP, score_owner=(ANYA, GROUP, 0o664))
+        game = self.traced(folder, "Гость", "-e", "trace=fchown", "-e", "inject=fchown:delay_enter=2000000:when=1")
+        game.stdin.write(uniform_answers(cp("Гость"), 25, b"4"))
+        game.stdin.close()
+        temp, planted = os.path.join(folder, TEMP), os.path.join(folder, "planted")
+        deadline = time.monotonic() + 30
+        while not (os.path.isfile(temp) and os.path.getsize(temp) > 0) and time.monotonic() < deadline:
+            time.sleep(0.01)
+        with open(planted, "wb") as f:
+            f.write(cp("Ева 99 99 0 x y"))
+        os.rename(planted, temp)   # as a member of the group may
+        err = game.stderr.read()
+        self.assertEqual(game.wait(timeout=120), 1)
+        self.assertTrue(err.startswith(SAVE_FAILURE_PREFIX + cp(TEMP)), err)
+        self.assertOneLine(err)
+        self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
 
 
 if __name__ == "__main__":

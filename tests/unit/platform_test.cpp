@@ -1,6 +1,7 @@
 // The platform layer's promises about files, the same on every system: appends
 // land at the end, names are never taken over, only regular files are opened, the
-// writers' lock keeps nobody from reading, and a replacement is whole.
+// writers' lock is held by one at a time and leaves nothing behind, and a
+// replacement is whole.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -51,15 +52,22 @@ TEST_F(Platform, AppendsLandAtTheEndAndTruncationCuts) {
     EXPECT_EQ(contentOf("score"), "axy");
 }
 
-TEST_F(Platform, WritersLockKeepsNobodyFromReading) {
-    ASSERT_TRUE(writeNew("questions", "every question\n"));
-    platform::FileHandle lock = platform::lockFile("questions");
+void noticeWait() {}
+
+TEST_F(Platform, LockFileIsHeldOnceAndGoneWhenReleased) {
+    const platform::LockWait brief{300, 0, noticeWait};
+    bool folderClosed = true;
+    platform::FileHandle lock = platform::takeLockFile("lock", brief, folderClosed);
     ASSERT_NE(lock, platform::kNoFile) << platform::lastErrorText();
-    platform::FileHandle reader = platform::openForReading("questions", platform::Links::Follow);
-    ASSERT_NE(reader, platform::kNoFile);
-    EXPECT_EQ(readAll(reader), "every question\n");
-    platform::closeFile(reader);
-    platform::unlockFile(lock);
+    EXPECT_FALSE(folderClosed);
+    EXPECT_TRUE(platform::nameExists("lock"));
+    EXPECT_EQ(platform::takeLockFile("lock", brief, folderClosed), platform::kNoFile) << "held already";
+    EXPECT_FALSE(folderClosed);
+    platform::releaseLockFile("lock", lock);
+    EXPECT_FALSE(platform::nameExists("lock"));
+    lock = platform::takeLockFile("lock", brief, folderClosed);
+    EXPECT_NE(lock, platform::kNoFile) << platform::lastErrorText();
+    platform::releaseLockFile("lock", lock);
 }
 
 TEST_F(Platform, ReplacementIsWholeAndFreesTheOldName) {
