@@ -20,7 +20,7 @@ std::string_view ByteReader::window(std::size_t want) {
     if (rest >= want || file_ == platform::kNoFile) return available();
     // The rest moves to the buffer's start and more is read behind it.
     consumedBefore_ += next_ - start_;
-    std::memmove(buffer_, next_, rest);
+    if (rest > 0) std::memmove(buffer_, next_, rest);  // a fresh reader has no bytes, nor a place for them
     start_ = next_ = buffer_;
     end_ = buffer_ + rest;
     while (static_cast<std::size_t>(end_ - next_) < want && !failed_ && !ended_) {
