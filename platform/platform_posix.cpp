@@ -472,13 +472,15 @@ bool processRuns(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 // A lock is stale when it is older than the limit, or its holder is on this
 // machine and has ended: its process is gone, or its system lock is free (taken
 // here; where locks reach only this machine, as on a share without lock
-// support, a free one says nothing of a holder elsewhere).
+// support, a free one says nothing of a holder elsewhere). The system lock is
+// tried only once the holder's text is there, as the holder takes it first: taken
+// earlier, it would keep the holder from getting it, and its live lock would
+// later look stale.
 bool isStale(int fd, const struct stat& info) {
     if (std::time(nullptr) - info.st_mtime > kStaleAfterSeconds) return true;
     if (!S_ISREG(info.st_mode)) return false;
     pid_t pid = 0;
-    bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    return holderHere(fd, pid) && (free || !processRuns(pid));
+    return holderHere(fd, pid) && (flock(fd, LOCK_EX | LOCK_NB) == 0 || !processRuns(pid));
 }
 
 // Removes the lock at path when it is stale, after checking that the name still

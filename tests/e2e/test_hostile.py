@@ -508,6 +508,26 @@ class TracedSaves(FolderSetUps):
         self.assertEqual(sorted(read(os.path.join(folder, SCORE)).split(b"\n")), sorted(expected))
         self.assertOnlyOwnFiles(folder, None)
 
+    def test_lock_judged_before_its_holder_marked_it_stays_held(self):
+        # link() failing as on FAT: the lock's name is visible before its holder takes
+        # the system lock on it (delayed here), and a waiting game judges it meanwhile
+        # (its locks held longer); the holder's rewrite is slowed so that a wrong
+        # judging would let the waiting game append beside it
+        folder, no_links = self.folder(0o755, 0), ("-e", "inject=link:error=EPERM")
+        holder = self.traced(folder, "Гость", *no_links, "-e", "inject=flock:delay_enter=2000000:when=2",
+                             "-e", "inject=fsync:delay_enter=3000000:when=1")
+        holder.stdin.write(uniform_answers(cp("Гость"), 25, b"4"))
+        holder.stdin.close()
+        deadline = time.monotonic() + 30
+        while not os.path.exists(os.path.join(folder, LOCK)) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        waiting = self.traced(folder, "Новый", *no_links, "-e", "inject=flock:delay_exit=1500000:when=2+")
+        self.assertEqual(self.finish(waiting, uniform_answers(cp("Новый"), 25, b"4")), (0, WAIT_LINE))
+        self.assertEqual((holder.wait(timeout=120), holder.stderr.read()), (0, b""))
+        expected = [record(n, 1, 25, 0, "еврей", GENIUS) for n in ("Аня", "Боря")]
+        expected += [record("Гость", 2, 50, 0, "экстримал", GENIUS), record("Новый", 1, 25, 0, "экстримал", GENIUS)]
+        self.assertEqual(sorted(read(os.path.join(folder, SCORE)).split(b"\n")), sorted(expected))
+
     def test_copy_stays_private_until_whole_and_a_killed_save_blocks_nobody(self):
         folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o660))
         game = self.traced(folder, "Гость", "-e", "trace=fchown", "-e", "inject=fchown:signal=KILL:when=1")
