@@ -388,6 +388,7 @@ struct LockClaim {
     std::string ownName;  // empty in the direct way
     int fd;
     bool direct;
+    bool folderClosed;  // the direct way's create was refused by the folder
 };
 
 // Marks fd as this game's lock: the system's lock where there is one (a failure,
@@ -418,6 +419,8 @@ bool createOwnFile(LockClaim& claim) {
 
 bool noHardLinks(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS; }
 
+bool isClosedFolder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
 // One try: link the own file to the lock's name. A reply lost on a network share
 // makes link() fail although it worked, so the link count decides.
 Claim linkOwnFile(LockClaim& claim) {
@@ -446,7 +449,9 @@ Claim createLockName(LockClaim& claim) {
         markHolder(claim.fd);
         return Claim::Taken;
     }
-    return errno == EEXIST ? Claim::Busy : Claim::Failed;
+    if (errno == EEXIST) return Claim::Busy;
+    claim.folderClosed = isClosedFolder(errno);
+    return Claim::Failed;
 }
 
 // Whether the holder named in the lock file runs on this machine, and its pid.
@@ -467,13 +472,15 @@ bool processRuns(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 // A lock is stale when it is older than the limit, or its holder is on this
 // machine and has ended: its process is gone, or its system lock is free (taken
 // here; where locks reach only this machine, as on a share without lock
-// support, a free one says nothing of a holder elsewhere).
+// support, a free one says nothing of a holder elsewhere). The system lock is
+// tried only once the holder's text is there, as the holder takes it first: taken
+// earlier, it would keep the holder from getting it, and its live lock would
+// later look stale.
 bool isStale(int fd, const struct stat& info) {
     if (std::time(nullptr) - info.st_mtime > kStaleAfterSeconds) return true;
     if (!S_ISREG(info.st_mode)) return false;
     pid_t pid = 0;
-    bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    return holderHere(fd, pid) && (free || !processRuns(pid));
+    return holderHere(fd, pid) && (flock(fd, LOCK_EX | LOCK_NB) == 0 || !processRuns(pid));
 }
 
 // Removes the lock at path when it is stale, after checking that the name still
@@ -501,8 +508,6 @@ void dropClaim(LockClaim& claim) {
     if (!claim.ownName.empty()) unlink(claim.ownName.c_str());
     if (claim.fd >= 0) close(claim.fd);
 }
-
-bool isClosedFolder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 
 // A wait for a lock: paced, bounded, announced once it has lasted a while.
 struct Waiting {
@@ -539,7 +544,7 @@ Claim waitForClaim(LockClaim& claim, const LockWait& wait) {
 }  // namespace
 
 FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClosed) {
-    LockClaim claim{path, "", -1, false};
+    LockClaim claim{path, "", -1, false, false};
     folderClosed = false;
     if (!createOwnFile(claim)) {
         folderClosed = isClosedFolder(errno);
@@ -547,7 +552,9 @@ FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClos
         return kNoFile;
     }
     if (waitForClaim(claim, wait) != Claim::Taken) {
-        folderClosed = claim.direct && isClosedFolder(errno);  // what the exclusive create met
+        // Only what the exclusive create met: after a wait, errno is a judging's
+        // (kill() on another user's game says EPERM), and the folder is open.
+        folderClosed = claim.folderClosed;
         dropClaim(claim);
         return kNoFile;
     }

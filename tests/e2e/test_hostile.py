@@ -14,7 +14,7 @@ import unittest
 
 from gamekit import (BANNER_REST, BINARY, CAN_TRACE, DB, DB_FAILURE, GENIUS, INTRO1, SAVE_FAILURE_PREFIX, SCORE,
                      SCORE_FAILURE, TEMP, UNKNOWN, Database, GameTest, answer_first_after, as_user, cp,
-                     expected_game, record, run, screen, shown_records, summary, traced_command,
+                     expected_game, game_command, record, run, screen, shown_records, summary, traced_command,
                      tracer_environment, uniform_answers)
 
 HANG_TIMEOUT = 10          # a game blocked on a FIFO fails the test instead of holding it up
@@ -439,17 +439,25 @@ class ClassFolders(FolderSetUps):
                 self.assertOnlyOwnFiles(folder, None)
 
     def test_wait_for_a_held_lock_is_bounded(self):
-        folder = self.folder(0o755, 0)
-        self.lock_held(folder, "%d %s\n" % (os.getpid(), socket.gethostname()), 0)
-        with open(os.path.join(folder, LOCK)) as held:
-            fcntl.flock(held, fcntl.LOCK_EX)   # as a running game holds its lock
-            started = time.monotonic()
-            result = run(folder, uniform_answers(cp("Гость"), 25, b"4"), timeout=60)
-        self.assertTrue(29 <= time.monotonic() - started < 45)
-        self.assertEqual(result.returncode, 1)
-        self.assertTrue(result.stderr.startswith(WAIT_LINE + SAVE_FAILURE_PREFIX), result.stderr)
-        self.assertEqual(result.stderr.count(b"\n"), 2, result.stderr)
-        self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
+        rows = [("the lock file, by root", game_command(), None)]
+        if CAN_TRACE:   # link() failing as on FAT: the lock's name made at once; kill() on the holder says EPERM
+            rows.append(("the lock's name, by a member", traced_command("-e", "trace=link", "-e",
+                                                                        "inject=link:error=EPERM"), member(ANYA)))
+        for what, command, user in rows:
+            with self.subTest(what):
+                folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o664))
+                self.lock_held(folder, "%d %s\n" % (os.getpid(), socket.gethostname()), 0)
+                with open(os.path.join(folder, LOCK)) as held:
+                    fcntl.flock(held, fcntl.LOCK_EX)   # as a running game of root holds its lock
+                    started = time.monotonic()
+                    result = subprocess.run(command, cwd=folder, input=uniform_answers(cp("Гость"), 25, b"4"),
+                                            capture_output=True, timeout=60, env=tracer_environment(),
+                                            preexec_fn=as_user(*user) if user else None)
+                self.assertTrue(29 <= time.monotonic() - started < 45)
+                self.assertEqual(result.returncode, 1)
+                self.assertTrue(result.stderr.startswith(WAIT_LINE + SAVE_FAILURE_PREFIX), result.stderr)
+                self.assertEqual(result.stderr.count(b"\n"), 2, result.stderr)
+                self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
 
     def test_launcher_refuses_a_link_under_either_name(self):
         for name, target in ((SCORE, "new"), (DB, "new"), (SCORE, "victim")):
@@ -499,6 +507,26 @@ class TracedSaves(FolderSetUps):
                             else record(name, 1, 25, 0, "еврей", GENIUS))
         self.assertEqual(sorted(read(os.path.join(folder, SCORE)).split(b"\n")), sorted(expected))
         self.assertOnlyOwnFiles(folder, None)
+
+    def test_lock_judged_before_its_holder_marked_it_stays_held(self):
+        # link() failing as on FAT: the lock's name is visible before its holder takes
+        # the system lock on it (delayed here), and a waiting game judges it meanwhile
+        # (its locks held longer); the holder's rewrite is slowed so that a wrong
+        # judging would let the waiting game append beside it
+        folder, no_links = self.folder(0o755, 0), ("-e", "inject=link:error=EPERM")
+        holder = self.traced(folder, "Гость", *no_links, "-e", "inject=flock:delay_enter=2000000:when=2",
+                             "-e", "inject=fsync:delay_enter=3000000:when=1")
+        holder.stdin.write(uniform_answers(cp("Гость"), 25, b"4"))
+        holder.stdin.close()
+        deadline = time.monotonic() + 30
+        while not os.path.exists(os.path.join(folder, LOCK)) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        waiting = self.traced(folder, "Новый", *no_links, "-e", "inject=flock:delay_exit=1500000:when=2+")
+        self.assertEqual(self.finish(waiting, uniform_answers(cp("Новый"), 25, b"4")), (0, WAIT_LINE))
+        self.assertEqual((holder.wait(timeout=120), holder.stderr.read()), (0, b""))
+        expected = [record(n, 1, 25, 0, "еврей", GENIUS) for n in ("Аня", "Боря")]
+        expected += [record("Гость", 2, 50, 0, "экстримал", GENIUS), record("Новый", 1, 25, 0, "экстримал", GENIUS)]
+        self.assertEqual(sorted(read(os.path.join(folder, SCORE)).split(b"\n")), sorted(expected))
 
     def test_copy_stays_private_until_whole_and_a_killed_save_blocks_nobody(self):
         folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o660))
