@@ -3,6 +3,7 @@
 // record) are shown as '?', so a planted name cannot steer the screen.
 #include "app/scores_view.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -142,8 +142,8 @@ bool replaceFile(const char* from, const char* to);
 // wait has lasted long enough for a player to notice.
 struct LockWait {
     int limitMs;          // then the lock is given up
-    int announceAfterMs;  // then announce() is called, once
-    void (*announce)();
+    int announceAfterMs;  // then announce() is called, once, with the lock's file
+    void (*announce)(const char* path);
 };
 
 // Takes the writers' lock of a folder: a lock file at path that the game creates

@@ -514,16 +514,17 @@ struct Waiting {
     std::int64_t start;
     int pause;
     bool announced;
+    const char* path;  // the file locked, for the announcement
 };
 
-Waiting startWaiting() { return Waiting{nowMs(), 5, false}; }
+Waiting startWaiting(const char* path) { return Waiting{nowMs(), 5, false, path}; }
 
 // Pauses a little longer each time. Returns false, saying so, once the wait has run out.
 bool waitMore(Waiting& waiting, const LockWait& wait) {
     std::int64_t waited = nowMs() - waiting.start;
     if (waited >= wait.limitMs) return fail("another game held the lock for too long");
     if (!waiting.announced && waited >= wait.announceAfterMs) {
-        wait.announce();
+        wait.announce(waiting.path);
         waiting.announced = true;
     }
     pauseMs(waiting.pause + static_cast<int>(getpid() % 7));  // games started together need not poll together
@@ -533,7 +534,7 @@ bool waitMore(Waiting& waiting, const LockWait& wait) {
 
 // Tries claimOnce until it takes the lock, fails, or the wait runs out.
 Claim waitForClaim(LockClaim& claim, const LockWait& wait) {
-    Waiting waiting = startWaiting();
+    Waiting waiting = startWaiting(claim.path.c_str());
     for (;;) {
         Claim result = claimOnce(claim);
         if (result != Claim::Busy) return result;
@@ -572,7 +573,7 @@ void releaseLockFile(const char* path, FileHandle lock) {
 FileHandle takeSystemLock(const char* path, const LockWait& wait) {
     int fd = keepRegular(openRetrying(path, O_RDONLY | O_NOFOLLOW), false);
     if (fd < 0) return kNoFile;
-    Waiting waiting = startWaiting();
+    Waiting waiting = startWaiting(path);
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         bool held = errno == EWOULDBLOCK || errno == EINTR;
         if (!held || !waitMore(waiting, wait)) {

@@ -392,16 +392,17 @@ struct Waiting {
     ULONGLONG start;
     DWORD pause;
     bool announced;
+    const char* path;  // the file locked, for the announcement
 };
 
-Waiting startWaiting() { return Waiting{GetTickCount64(), 5, false}; }
+Waiting startWaiting(const char* path) { return Waiting{GetTickCount64(), 5, false, path}; }
 
 // Pauses a little longer each time. Returns false, saying so, once the wait has run out.
 bool waitMore(Waiting& waiting, const LockWait& wait) {
     ULONGLONG waited = GetTickCount64() - waiting.start;
     if (waited >= static_cast<ULONGLONG>(wait.limitMs)) return fail("another game held the lock for too long");
     if (!waiting.announced && waited >= static_cast<ULONGLONG>(wait.announceAfterMs)) {
-        wait.announce();
+        wait.announce(waiting.path);
         waiting.announced = true;
     }
     Sleep(waiting.pause + GetCurrentProcessId() % 7);  // games started together need not poll together
@@ -435,7 +436,7 @@ FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClos
     std::wstring name = widePath(path);
     DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE;
     folderClosed = false;
-    for (Waiting waiting = startWaiting();;) {
+    for (Waiting waiting = startWaiting(path);;) {
         HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                     flags, nullptr);
         if (handle != INVALID_HANDLE_VALUE) return fromHandle(handle);
@@ -457,7 +458,7 @@ void releaseLockFile(const char*, FileHandle lock) {
 FileHandle takeSystemLock(const char* path, const LockWait& wait) {
     FileHandle file = keepRegular(openHandle(path, GENERIC_READ, OPEN_EXISTING, false), true, false);
     if (file == kNoFile) return kNoFile;
-    for (Waiting waiting = startWaiting();;) {
+    for (Waiting waiting = startWaiting(path);;) {
         OVERLAPPED range = {};
         range.OffsetHigh = kLockOffsetHigh;
         DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;

@@ -31,9 +31,9 @@ bool reportUnsaved(const std::string& reason) {
     return false;
 }
 
-void announceLockWait() {
+void announceLockWait(const char* path) {
     std::fprintf(stderr, "prozorometr: another game is saving; waiting up to %d seconds for %s\n",
-                 kLockWaitLimitMs / 1000, kLockFile);
+                 kLockWaitLimitMs / 1000, path);
 }
 
 // The lock that serialises the saves of one folder: the lock file, or where the

@@ -52,7 +52,8 @@ TEST_F(Platform, AppendsLandAtTheEndAndTruncationCuts) {
     EXPECT_EQ(contentOf("score"), "axy");
 }
 
-void noticeWait() {}
+std::string waitedFor;  // what the last announced wait named
+void noticeWait(const char* path) { waitedFor = path; }
 
 TEST_F(Platform, LockFileIsHeldOnceAndGoneWhenReleased) {
     const platform::LockWait brief{300, 0, noticeWait};
@@ -63,6 +64,7 @@ TEST_F(Platform, LockFileIsHeldOnceAndGoneWhenReleased) {
     EXPECT_TRUE(platform::nameExists("lock"));
     EXPECT_EQ(platform::takeLockFile("lock", brief, folderClosed), platform::kNoFile) << "held already";
     EXPECT_FALSE(folderClosed);
+    EXPECT_EQ(waitedFor, "lock") << "the wait names the lock it waits for";
     platform::releaseLockFile("lock", lock);
     EXPECT_FALSE(platform::nameExists("lock"));
     lock = platform::takeLockFile("lock", brief, folderClosed);
