@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -81,7 +83,8 @@ long readBytesAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t
 // Returns false on failure.
 bool seekTo(FileHandle file, std::int64_t offset);
 
-// Writes all size bytes. Returns false on failure.
+// Writes all size bytes after those written last; a file opened by openForAppend
+// (and on Windows every file) gets them at its end. Returns false on failure.
 bool writeBytes(FileHandle file, const void* bytes, std::size_t size);
 
 // Copies length bytes of from, starting at its offset, to where `to` is written
@@ -104,15 +107,12 @@ bool syncToDisk(FileHandle file);
 // hint only: where the system has no such call, nothing happens.
 void startWriteBack(FileHandle file);
 
-// Keeps the open file from everyone but its owner (where the system has modes).
-// Returns false when the mode cannot be changed.
-bool restrictToOwner(FileHandle file);
-
 // Gives file the owner and group of model where this process may (the group is
 // kept when the player belongs to it), then the read and write bits of its mode:
 // never set-id, sticky or execute bits. Without a model (kNoFile), the mode of a
-// new file. Returns false when the mode cannot be set.
-bool carryOwnership(FileHandle file, FileHandle model);
+// new file. Where the file system cannot store owners or modes (FAT, NTFS or a
+// share mounted with fixed ones), the file keeps what it has.
+void carryOwnership(FileHandle file, FileHandle model);
 
 // Closes the file; kNoFile is ignored. Returns false when the close failed.
 bool closeFile(FileHandle file);
@@ -122,7 +122,7 @@ struct FileIdentity {
     std::uint64_t device;
     std::uint64_t node;
     std::int64_t size;
-    std::int64_t modified;  // in the system's finest unit
+    std::int64_t modified;  // last change of the content, in nanoseconds since 1970
 };
 bool operator==(const FileIdentity& a, const FileIdentity& b);
 
@@ -134,32 +134,80 @@ bool identifyFile(FileHandle file, FileIdentity& identity);
 // gone or never existed, false when it stays (a directory, no permission).
 bool removeName(const char* path);
 
-// Puts the file at from in the place of the file at to in one atomic step and
-// makes the change durable. Returns false on failure, leaving to untouched.
+// Puts the closed file at from in the place of the file at to in one atomic step
+// and makes the change durable; a refusal that passes (another game reading to on
+// a share or on Windows) is tried again for a few seconds. Returns false on
+// failure; to is then untouched, except on shares that remove it first.
 bool replaceFile(const char* from, const char* to);
 
-// How long a game waits for a lock another game holds, and what it does once the
-// wait has lasted long enough for a player to notice.
-struct LockWait {
-    int limitMs;          // then the lock is given up
-    int announceAfterMs;  // then announce() is called, once, with the lock's file
-    void (*announce)(const char* path);
+// ------------------------------------------------------------- the writers' lock
+// Single steps only: the lock's file is made, looked at, moved and removed with the
+// calls above and below; the wait, the stale rule and the heartbeat stand above
+// this layer, once for every system.
+
+// A steady clock in milliseconds, unmoved by changes of the date, and a pause.
+std::int64_t steadyMs();
+void pauseMs(int ms);
+
+// This process as a lock's holder, four words with no line feed: "pid host machine
+// started". machine names the running system and its process-id space (on Linux
+// the boot id and the pid namespace); started tells the process from a later one
+// given the same pid.
+std::string holderMark();
+
+// Whether the holder that mark names still runs: Alive or Gone when it ran here, in
+// this system and process-id space; Unknown when it ran elsewhere (another
+// machine, a container) or mark is no holder mark.
+enum class Holder { Alive, Gone, Unknown };
+Holder judgeHolder(const std::string& mark);
+
+// Creates path as a new lock file open for writing, readable by everyone, whatever
+// the creation mask; fails when anything stands under the name. On Windows the
+// system deletes it when it is closed or its game ends. Returns kNoFile on failure.
+FileHandle createLockFile(const char* path);
+
+// Closes the lock file this game holds and frees its name, which must still be
+// this game's: the name is removed after the close (a share removes no file that
+// is open), or on Windows by the close itself.
+void dropLockFile(const char* path, FileHandle lock);
+
+// Opens the existing regular file path for reading and writing at any place,
+// never through a link and never blocking. Returns kNoFile otherwise.
+FileHandle openForUpdate(const char* path);
+
+// Writes all size bytes at offset, leaving the file's other bytes alone. Returns
+// false on failure.
+bool writeBytesAt(FileHandle file, std::int64_t offset, const void* bytes, std::size_t size);
+
+// Gives the existing file at from the second name to, as a hard link. Returns
+// false on failure; lastFailure() says NoLinks where the file system has none.
+bool linkName(const char* from, const char* to);
+
+// Moves the name from to the free name to, without forcing anything to disk.
+// Returns false on failure.
+bool moveName(const char* from, const char* to);
+
+// What stands under a name, looked at without following a link or blocking.
+enum class NameKind { Absent, Regular, Folder, Other };
+struct NameLook {
+    NameKind kind;
+    FileIdentity identity;  // of anything but Absent
+    std::string text;       // the first bytes of a Regular file, as many as asked for
 };
+// Returns false, with lastErrorText saying why, when the name cannot be looked at
+// or a regular file there cannot be read.
+bool lookAtName(const char* path, std::size_t textLimit, NameLook& look);
 
-// Takes the writers' lock of a folder: a lock file at path that the game creates
-// in one atomic step, which only those who may write the folder can do, and
-// removes when released. A lock left by a game that has ended is removed first.
-// Waits while another game holds it, at most wait.limitMs. Returns kNoFile, with
-// lastErrorText saying why, when the wait ran out or no lock file can be made;
-// folderClosed then tells whether the folder lets this process create no file.
-FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClosed);
-void releaseLockFile(const char* path, FileHandle lock);
+// The names in the current folder that begin with prefix. Returns false on failure.
+bool listNames(const char* prefix, std::vector<std::string>& names);
 
-// The system's own exclusive lock on the existing regular file path, for a folder
-// where no lock file can be made; waits as takeLockFile does. Returns kNoFile when
-// the wait ran out or the system cannot lock the file there.
-FileHandle takeSystemLock(const char* path, const LockWait& wait);
-void releaseSystemLock(FileHandle lock);
+// True when this process may create files in the folder of path. False, with
+// lastErrorText saying why, otherwise.
+bool mayCreateBeside(const char* path);
+
+// What kind of failure the last call above met, for words a player can act on.
+enum class Failure { Other, Exists, Missing, NoLinks, Busy, Refused, Full, ReadOnly, InputOutput };
+Failure lastFailure();
 
 // The reason for the last failure of a call above in this thread, for one-line
 // error reports.

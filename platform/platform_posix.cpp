@@ -1,7 +1,8 @@
 // POSIX side of the platform layer: termios raw mode around the single key read,
 // careful opens (no links followed, no blocking, regular files only), fsync and
-// rename for durable atomic replacement, and the writers' lock: a lock file made
-// by link(), the way mail spools on network shares are locked.
+// rename for durable atomic replacement, and the single steps of the writers'
+// lock: hard links, exclusive creates, and the holder's pid told apart by boot
+// and pid namespace.
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -11,9 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -114,13 +115,28 @@ namespace {
 // Why the last call failed: the system's text, or one of ours. Each thread has
 // its own (the score lookup reads on a second one).
 thread_local const char* failureText = "";
+thread_local Failure failureKind = Failure::Other;
 
-bool fail(const char* reason) {
+bool fail(const char* reason, Failure kind = Failure::Other) {
     failureText = reason;
+    failureKind = kind;
     return false;
 }
 
-bool failWithErrno() { return fail(std::strerror(errno)); }
+Failure kindOf(int error) {
+    switch (error) {
+        case EEXIST: return Failure::Exists;
+        case ENOENT: return Failure::Missing;
+        case EBUSY: case ETXTBSY: return Failure::Busy;
+        case EACCES: case EPERM: return Failure::Refused;
+        case ENOSPC: case EDQUOT: case EFBIG: return Failure::Full;
+        case EROFS: return Failure::ReadOnly;
+        case EIO: return Failure::InputOutput;
+        default: return Failure::Other;
+    }
+}
+
+bool failWithErrno() { return fail(std::strerror(errno), kindOf(errno)); }
 
 // Every open of a game file goes through here: never blocking (a FIFO cannot
 // hang the game), retried when a signal interrupts it, closed on exec.
@@ -295,22 +311,22 @@ void startWriteBack([[maybe_unused]] FileHandle file) {
 #endif
 }
 
-bool restrictToOwner(FileHandle file) { return fchmod(toDescriptor(file), 0600) == 0 || failWithErrno(); }
-
 // Owner and group first, as a change of owner may clear mode bits. Only root may
 // give the file away; a player may give it any group of theirs. Where neither is
-// allowed the file stays the player's, which is no reason to fail the save.
-bool carryOwnership(FileHandle file, FileHandle model) {
+// allowed, or the file system stores no owners or modes (ENOSYS, EPERM,
+// EOPNOTSUPP on FAT, NTFS or a share with fixed modes), the file keeps what it has.
+void carryOwnership(FileHandle file, FileHandle model) {
     struct stat info;
     int fd = toDescriptor(file);
     if (model == kNoFile) {  // nothing to carry: the mode a new file gets
         mode_t mask = umask(0);
         umask(mask);
-        return fchmod(fd, 0666 & ~mask) == 0 || failWithErrno();
+        (void)!fchmod(fd, 0666 & ~mask);
+        return;
     }
-    if (fstat(toDescriptor(model), &info) != 0) return failWithErrno();
+    if (fstat(toDescriptor(model), &info) != 0) return;
     if (fchown(fd, info.st_uid, info.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), info.st_gid);
-    return fchmod(fd, info.st_mode & 0666) == 0 || failWithErrno();
+    (void)!fchmod(fd, info.st_mode & 0666);
 }
 
 bool closeFile(FileHandle file) {
@@ -322,13 +338,20 @@ bool operator==(const FileIdentity& a, const FileIdentity& b) {
     return a.device == b.device && a.node == b.node && a.size == b.size && a.modified == b.modified;
 }
 
+namespace {
+
+FileIdentity identityOf(const struct stat& info) {
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                        static_cast<std::int64_t>(info.st_size),
+                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
 bool identifyFile(FileHandle file, FileIdentity& identity) {
     struct stat info;
     if (fstat(toDescriptor(file), &info) != 0) return failWithErrno();
-    identity.device = static_cast<std::uint64_t>(info.st_dev);
-    identity.node = static_cast<std::uint64_t>(info.st_ino);
-    identity.size = static_cast<std::int64_t>(info.st_size);
-    identity.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    identity = identityOf(info);
     return true;
 }
 
@@ -343,26 +366,25 @@ void syncFolderOf(const char* path) {
     close(fd);
 }
 
+// A share refuses to replace a file another game is reading at that moment
+// (EBUSY); such refusals pass, so they are tried again.
+constexpr int kReplaceAttempts = 60;
+constexpr int kReplacePauseMs = 50;
+
 }  // namespace
 
 bool replaceFile(const char* from, const char* to) {
-    if (rename(from, to) != 0) return failWithErrno();
+    for (int attempt = 1; rename(from, to) != 0; ++attempt) {
+        if (errno != EBUSY || attempt == kReplaceAttempts) return failWithErrno();
+        pauseMs(kReplacePauseMs);
+    }
     syncFolderOf(to);  // the new content is in place already; this only hastens it to disk
     return true;
 }
 
 // ------------------------------------------------------------- the writers' lock
-//
-// A game holding the lock has linked a file of its own to the lock's name. The
-// file says "pid host", and its holder keeps the system's lock on it where the
-// system has one, so that a game finding it can tell whether the holder has ended.
 
-namespace {
-
-constexpr std::time_t kStaleAfterSeconds = 60;  // a save takes well under a second
-constexpr int kLongestPauseMs = 50;
-
-std::int64_t nowMs() {
+std::int64_t steadyMs() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
@@ -374,220 +396,156 @@ void pauseMs(int ms) {
     }
 }
 
+namespace {
+
+// The first line of a small file, or "" when there is none (no /proc, say).
+std::string firstLineOf(const char* path) {
+    char text[256] = {};
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "";
+    ssize_t count = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (count <= 0) return "";
+    return std::string(text, std::strcspn(text, "\n"));
+}
+
 std::string hostName() {
     char host[256] = {};
-    return gethostname(host, sizeof host - 1) == 0 ? host : "";
-}
-
-enum class Claim { Taken, Busy, Failed };
-
-// The game's way to the lock: its own file, linked to the lock's name; or, where
-// the folder's file system has no hard links, the lock's name created at once.
-struct LockClaim {
-    std::string path;
-    std::string ownName;  // empty in the direct way
-    int fd;
-    bool direct;
-    bool folderClosed;  // the direct way's create was refused by the folder
-};
-
-// Marks fd as this game's lock: the system's lock where there is one (a failure,
-// as on a share without locks, leaves the other rules), and the holder's pid and
-// host. Only games on this machine go by them, and they share its page cache, so
-// the text need not be forced to disk.
-void markHolder(int fd) {
-    flock(fd, LOCK_EX | LOCK_NB);
-    std::string text = std::to_string(getpid()) + " " + hostName() + "\n";
-    writeBytes(fd, text.data(), text.size());
-}
-
-// A file of the game's own beside the lock's name, under a name no other game
-// uses: host and pid, and a number should a killed game have left that name.
-bool createOwnFile(LockClaim& claim) {
-    std::string base = claim.path + "." + hostName() + "." + std::to_string(getpid());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        claim.ownName = attempt == 0 ? base : base + "." + std::to_string(attempt);
-        claim.fd = openRetrying(claim.ownName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
-        if (claim.fd >= 0) {
-            markHolder(claim.fd);
-            return true;
-        }
-        if (errno != EEXIST) return false;
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "-";
+    for (char* c = host; *c != '\0'; ++c) {
+        if (*c == ' ' || *c == '\t' || *c == '\n') *c = '_';
     }
-    return false;
+    return host;
 }
 
-bool noHardLinks(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS; }
-
-bool isClosedFolder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
-
-// One try: link the own file to the lock's name. A reply lost on a network share
-// makes link() fail although it worked, so the link count decides.
-Claim linkOwnFile(LockClaim& claim) {
-    int result = link(claim.ownName.c_str(), claim.path.c_str());
-    int error = errno;
-    struct stat own;
-    if (result == 0 || (fstat(claim.fd, &own) == 0 && own.st_nlink == 2)) return Claim::Taken;
-    if (error == EEXIST) return Claim::Busy;
-    errno = error;
-    if (!noHardLinks(error)) {
-        failWithErrno();
-        return Claim::Failed;
-    }
-    unlink(claim.ownName.c_str());
-    close(claim.fd);
-    claim.fd = -1;
-    claim.ownName.clear();
-    claim.direct = true;
-    return Claim::Busy;
+// The boot id and the pid namespace: two games with the same host name in two
+// containers, or on two cloned machines, never share both.
+std::string machineName() {
+    std::string boot = firstLineOf("/proc/sys/kernel/random/boot_id");
+    char ns[64] = {};
+    ssize_t length = readlink("/proc/self/ns/pid", ns, sizeof ns - 1);
+    if (boot.empty() || length <= 0 || boot.find(' ') != std::string::npos) return "-";
+    return boot + ":" + std::string(ns, static_cast<std::size_t>(length));
 }
 
-// One try the direct way: the lock's name itself created exclusively.
-Claim createLockName(LockClaim& claim) {
-    claim.fd = openRetrying(claim.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
-    if (claim.fd >= 0) {
-        markHolder(claim.fd);
-        return Claim::Taken;
-    }
-    if (errno == EEXIST) return Claim::Busy;
-    claim.folderClosed = isClosedFolder(errno);
-    return Claim::Failed;
-}
-
-// Whether the holder named in the lock file runs on this machine, and its pid.
-bool holderHere(int fd, pid_t& pid) {
-    char text[320];
-    ssize_t count = pread(fd, text, sizeof text - 1, 0);
-    if (count <= 0) return false;
-    text[count] = '\0';
-    char* end = nullptr;
-    long number = std::strtol(text, &end, 10);
-    std::string host = hostName();
-    pid = static_cast<pid_t>(number);
-    return number > 0 && *end == ' ' && !host.empty() && std::string(end + 1, std::strcspn(end + 1, "\n")) == host;
-}
-
-bool processRuns(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
-
-// A lock is stale when it is older than the limit, or its holder is on this
-// machine and has ended: its process is gone, or its system lock is free (taken
-// here; where locks reach only this machine, as on a share without lock
-// support, a free one says nothing of a holder elsewhere). The system lock is
-// tried only once the holder's text is there, as the holder takes it first: taken
-// earlier, it would keep the holder from getting it, and its live lock would
-// later look stale.
-bool isStale(int fd, const struct stat& info) {
-    if (std::time(nullptr) - info.st_mtime > kStaleAfterSeconds) return true;
-    if (!S_ISREG(info.st_mode)) return false;
-    pid_t pid = 0;
-    return holderHere(fd, pid) && (flock(fd, LOCK_EX | LOCK_NB) == 0 || !processRuns(pid));
-}
-
-// Removes the lock at path when it is stale, after checking that the name still
-// holds the lock judged. Returns false, saying why, when a stale lock stays.
-bool breakStaleLock(const char* path) {
-    int fd = openRetrying(path, O_RDONLY | O_NOFOLLOW);
-    struct stat held, named;
-    bool judged = fd >= 0 ? fstat(fd, &held) == 0 : lstat(path, &held) == 0;  // a link, a planted object
-    bool stale = judged && isStale(fd, held);
-    bool removed = true;
-    if (stale && lstat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
-        removed = unlink(path) == 0 || errno == ENOENT || fail("cannot remove a stale lock");
-    }
-    if (fd >= 0) close(fd);  // only now: the system lock taken here kept other games from judging meanwhile
-    return removed;
-}
-
-Claim claimOnce(LockClaim& claim) {
-    Claim result = claim.direct ? createLockName(claim) : linkOwnFile(claim);
-    if (result == Claim::Busy && !breakStaleLock(claim.path.c_str())) return Claim::Failed;
-    return result;
-}
-
-void dropClaim(LockClaim& claim) {
-    if (!claim.ownName.empty()) unlink(claim.ownName.c_str());
-    if (claim.fd >= 0) close(claim.fd);
-}
-
-// A wait for a lock: paced, bounded, announced once it has lasted a while.
-struct Waiting {
-    std::int64_t start;
-    int pause;
-    bool announced;
-    const char* path;  // the file locked, for the announcement
-};
-
-Waiting startWaiting(const char* path) { return Waiting{nowMs(), 5, false, path}; }
-
-// Pauses a little longer each time. Returns false, saying so, once the wait has run out.
-bool waitMore(Waiting& waiting, const LockWait& wait) {
-    std::int64_t waited = nowMs() - waiting.start;
-    if (waited >= wait.limitMs) return fail("another game held the lock for too long");
-    if (!waiting.announced && waited >= wait.announceAfterMs) {
-        wait.announce(waiting.path);
-        waiting.announced = true;
-    }
-    pauseMs(waiting.pause + static_cast<int>(getpid() % 7));  // games started together need not poll together
-    waiting.pause = std::min(waiting.pause * 2, kLongestPauseMs);
-    return true;
-}
-
-// Tries claimOnce until it takes the lock, fails, or the wait runs out.
-Claim waitForClaim(LockClaim& claim, const LockWait& wait) {
-    Waiting waiting = startWaiting(claim.path.c_str());
-    for (;;) {
-        Claim result = claimOnce(claim);
-        if (result != Claim::Busy) return result;
-        if (!waitMore(waiting, wait)) return Claim::Failed;
-    }
+// When the process started, in clock ticks since boot: the 22nd field of its stat
+// line, counted after the command name, which may hold blanks. "" when unknown.
+std::string startOf(long pid) {
+    std::string stat = firstLineOf(("/proc/" + std::to_string(pid) + "/stat").c_str());
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) return "";
+    const char* field = stat.c_str() + close + 1;
+    for (int skipped = 0; skipped < 19 && field != nullptr; ++skipped) field = std::strchr(field + 1, ' ');
+    if (field == nullptr) return "";
+    ++field;
+    return std::string(field, std::strcspn(field, " "));
 }
 
 }  // namespace
 
-FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClosed) {
-    LockClaim claim{path, "", -1, false, false};
-    folderClosed = false;
-    if (!createOwnFile(claim)) {
-        folderClosed = isClosedFolder(errno);
-        failWithErrno();
-        return kNoFile;
-    }
-    if (waitForClaim(claim, wait) != Claim::Taken) {
-        // Only what the exclusive create met: after a wait, errno is a judging's
-        // (kill() on another user's game says EPERM), and the folder is open.
-        folderClosed = claim.folderClosed;
-        dropClaim(claim);
-        return kNoFile;
-    }
-    futimens(claim.fd, nullptr);  // the lock's age counts from now, not from the start of the wait
-    if (!claim.ownName.empty()) unlink(claim.ownName.c_str());
-    return claim.fd;
+std::string holderMark() {
+    std::string started = startOf(getpid());
+    return std::to_string(getpid()) + " " + hostName() + " " + machineName() + " " +
+           (started.empty() ? "-" : started);
 }
 
-void releaseLockFile(const char* path, FileHandle lock) {
-    if (lock == kNoFile) return;
-    if (nameHoldsFile(path, lock)) unlink(path);  // never a lock that replaced a broken one
-    close(toDescriptor(lock));  // after the name is gone: frees the system lock too
+Holder judgeHolder(const std::string& mark) {
+    char host[256] = {}, machine[256] = {}, started[64] = {};
+    long pid = 0;
+    if (std::sscanf(mark.c_str(), "%ld %255s %255s %63s", &pid, host, machine, started) != 4 || pid <= 0) {
+        return Holder::Unknown;
+    }
+    std::string here = machineName();
+    if (here == "-" || here != machine || hostName() != host) return Holder::Unknown;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return Holder::Gone;
+    std::string now = startOf(pid);
+    return now.empty() || now != started ? Holder::Gone : Holder::Alive;  // a pid given to another process
 }
 
-FileHandle takeSystemLock(const char* path, const LockWait& wait) {
-    int fd = keepRegular(openRetrying(path, O_RDONLY | O_NOFOLLOW), false);
-    if (fd < 0) return kNoFile;
-    Waiting waiting = startWaiting(path);
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        bool held = errno == EWOULDBLOCK || errno == EINTR;
-        if (!held || !waitMore(waiting, wait)) {
-            if (!held) failWithErrno();
-            close(fd);
-            return kNoFile;
-        }
-    }
+FileHandle createLockFile(const char* path) {
+    int fd = keepRegular(openRetrying(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644), true);
+    if (fd >= 0) (void)!fchmod(fd, 0644);  // a creation mask of 077 must not hide the holder from the class
     return fd;
 }
 
-void releaseSystemLock(FileHandle lock) {
-    if (lock != kNoFile) close(toDescriptor(lock));
+void dropLockFile(const char* path, FileHandle lock) {
+    close(toDescriptor(lock));
+    unlink(path);
 }
+
+FileHandle openForUpdate(const char* path) { return keepRegular(openRetrying(path, O_RDWR | O_NOFOLLOW), false); }
+
+bool writeBytesAt(FileHandle file, std::int64_t offset, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        ssize_t count = pwrite(toDescriptor(file), next, size, static_cast<off_t>(offset));
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return count < 0 ? failWithErrno() : fail("nothing written");
+        next += count;
+        offset += count;
+        size -= static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+bool linkName(const char* from, const char* to) {
+    if (link(from, to) == 0) return true;
+    bool none = errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS || errno == EMLINK;
+    return none ? fail(std::strerror(errno), Failure::NoLinks) : failWithErrno();
+}
+
+bool moveName(const char* from, const char* to) { return rename(from, to) == 0 || failWithErrno(); }
+
+namespace {
+
+// Reads up to limit bytes of the regular file seen as info at path; a file the
+// player may not read gives no text. False when another file took the name meanwhile.
+bool readRegular(const char* path, const struct stat& info, std::size_t limit, std::string& text) {
+    int fd = openRetrying(path, O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) return errno == EACCES;
+    struct stat open;
+    bool same = fstat(fd, &open) == 0 && open.st_dev == info.st_dev && open.st_ino == info.st_ino;
+    text.assign(limit, '\0');
+    ssize_t count = same ? pread(fd, text.data(), limit, 0) : -1;
+    close(fd);
+    text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return same && count >= 0;
+}
+
+}  // namespace
+
+bool lookAtName(const char* path, std::size_t textLimit, NameLook& look) {
+    struct stat info;
+    look.text.clear();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (lstat(path, &info) != 0) {
+            look.kind = NameKind::Absent;
+            return errno == ENOENT || failWithErrno();
+        }
+        look.identity = identityOf(info);
+        look.kind = S_ISREG(info.st_mode) ? NameKind::Regular : S_ISDIR(info.st_mode) ? NameKind::Folder
+                                                                                      : NameKind::Other;
+        if (look.kind != NameKind::Regular || readRegular(path, info, textLimit, look.text)) return true;
+    }
+    return fail("the name keeps changing");
+}
+
+bool listNames(const char* prefix, std::vector<std::string>& names) {
+    DIR* folder = opendir(".");
+    if (folder == nullptr) return failWithErrno();
+    std::size_t length = std::strlen(prefix);
+    while (struct dirent* entry = readdir(folder)) {
+        if (std::strncmp(entry->d_name, prefix, length) == 0) names.emplace_back(entry->d_name);
+    }
+    closedir(folder);
+    return true;
+}
+
+bool mayCreateBeside(const char* path) {
+    return access(folderOf(path).c_str(), W_OK | X_OK) == 0 || fail("the folder is not writable", Failure::Refused);
+}
+
+Failure lastFailure() { return failureKind; }
 
 const char* lastErrorText() { return failureText; }
 

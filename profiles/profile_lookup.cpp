@@ -1,7 +1,8 @@
 // Looking up the player's stored profile at the start of a run. The score file is
 // opened without following a link and must be a regular file that the player may
-// write. A returning player's save replaces it: where the folder already rules
-// that out, the player hears so before the first question, not after the last.
+// write. Every save takes the folder's lock, and a returning player's save
+// replaces the score file: where the folder already rules either out, the player
+// hears so before the first question, not after the last.
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 #include "platform/platform.h"
 #include "profiles/plain_run_ahead.h"
 #include "profiles/profile_store.h"
+#include "profiles/save_lock.h"
 #include "profiles/score_record.h"
 
 namespace {
@@ -35,17 +37,38 @@ ScoreLookup reportUnusable(platform::FileHandle file) {
     return failedLookup();
 }
 
+// True when the save at the end can take the folder's lock; otherwise says why not.
+bool canTakeLock() {
+    std::string obstacle = lockObstacle();
+    if (obstacle.empty()) return true;
+    std::fprintf(stderr, "prozorometr: cannot save at the end of the game: %s\n", obstacle.c_str());
+    return false;
+}
+
 // True when the save at the end can replace the score file through the temporary
 // file; otherwise says which of the two the folder keeps this player from replacing.
 bool canReplaceScoreFile() {
     for (const char* name : {kScoreFile, kTempFile}) {
-        if (platform::nameExists(name) && !platform::mayReplaceName(name)) {
+        platform::NameLook look;
+        bool folder = platform::lookAtName(name, 0, look) && look.kind == platform::NameKind::Folder;
+        if (folder || (platform::nameExists(name) && !platform::mayReplaceName(name))) {
             std::fprintf(stderr, "prozorometr: cannot replace %s at the end of the game: %s\n", name,
-                         platform::lastErrorText());
+                         folder ? "a folder stands there; remove it" : platform::lastErrorText());
             return false;
         }
     }
     return true;
+}
+
+// Opens the score file for the lookup. Where it is missing while a save is under
+// way (some shares show no file for a moment while it is replaced) or after one
+// left it under the temporary name, the lock is taken first and the file put back.
+platform::FileHandle openScoreFile() {
+    platform::FileHandle file = platform::openForReading(kScoreFile, platform::Links::Refuse);
+    if (file != platform::kNoFile || platform::lastFailure() != platform::Failure::Missing) return file;
+    if (!platform::nameExists(kLockFile) && !platform::nameExists(kTempFile)) return file;
+    restoreScoreFile();
+    return platform::openForReading(kScoreFile, platform::Links::Refuse);
 }
 
 }  // namespace
@@ -83,7 +106,7 @@ bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, 
 
 ScoreLookup loadProfile(const char* typedName) {
     ScoreLookup lookup{};
-    platform::FileHandle file = platform::openForReading(kScoreFile, platform::Links::Refuse);
+    platform::FileHandle file = openScoreFile();
     if (file == platform::kNoFile || !platform::isWritable(kScoreFile)) return reportUnusable(file);
     PlayerProfile& profile = runState.playerProfile;
     bool found = false, failed = false;
@@ -96,7 +119,8 @@ ScoreLookup loadProfile(const char* typedName) {
     lookup.blockCopy = lookup.blockCopy && platform::identifyFile(file, lookup.file);
     if (failed) return reportUnusable(file);
     platform::closeFile(file);
-    if (found && !canReplaceScoreFile()) return failedLookup();
+    bool storable = isStorableName(typedName);
+    if (storable && (!canTakeLock() || (found && !canReplaceScoreFile()))) return failedLookup();
     lookup.outcome = found ? Lookup::Found : Lookup::Fresh;
     if (!found) setFreshProfile(profile, typedName);
     return lookup;

@@ -1,12 +1,12 @@
-// Storing the player's profile at the end of a run. Writers in one folder are
-// serialised by a lock file, ~pz2004.lck, which only those who may write the
-// folder can make; a save never runs without a lock and never waits for one
-// longer than half a minute. Nothing is written through a name someone else may
+// Storing the player's profile at the end of a run. Every save takes the folder's
+// writers' lock, ~pz2004.lck, and checks that it still holds it right before it
+// changes the score file. Nothing is written through a name someone else may
 // have planted: an append goes only into a regular file with one link, and a
-// rewrite goes into a private temporary file created anew, forced to disk, and
-// only then given the score file's owner, group and mode and put in its place in
-// one atomic step. Any failure leaves the score file as it was, the temporary
-// file empty, and says so in one line on stderr.
+// rewrite goes into a private temporary file created anew, forced to disk, closed
+// and only then put in the score file's place in one atomic step. Any failure
+// leaves every record: the score file as it was (or, where a share removed it
+// before failing, its new content under the temporary name, which the next game
+// puts back), and one line on stderr that says why.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -18,50 +18,24 @@
 #include "platform/platform.h"
 #include "profiles/plain_line.h"
 #include "profiles/plain_run_ahead.h"
+#include "profiles/failure_words.h"
 #include "profiles/profile_store.h"
+#include "profiles/save_lock.h"
 #include "profiles/score_record.h"
 
 namespace {
-
-constexpr int kLockWaitLimitMs = 30000;
-constexpr int kLockWaitAnnouncedAfterMs = 1000;  // shorter waits go unremarked
 
 bool reportUnsaved(const std::string& reason) {
     std::fprintf(stderr, "prozorometr: %s not saved: %s\n", kScoreFile, reason.c_str());
     return false;
 }
 
-void announceLockWait(const char* path) {
-    std::fprintf(stderr, "prozorometr: another game is saving; waiting up to %d seconds for %s\n",
-                 kLockWaitLimitMs / 1000, path);
-}
-
-// The lock that serialises the saves of one folder: the lock file, or where the
-// folder lets this player create no file (a read-only folder, where only appends
-// are left to do) the system's lock on the score file itself.
-struct SaveLock {
-    platform::FileHandle file;
-    bool onScoreFile;
-};
-
-SaveLock takeSaveLock() {
-    const platform::LockWait wait{kLockWaitLimitMs, kLockWaitAnnouncedAfterMs, announceLockWait};
-    bool folderClosed = false;
-    SaveLock lock{platform::takeLockFile(kLockFile, wait, folderClosed), false};
-    if (lock.file == platform::kNoFile && folderClosed) lock = {platform::takeSystemLock(kScoreFile, wait), true};
-    if (lock.file == platform::kNoFile) {
-        reportUnsaved("cannot lock " + std::string(lock.onScoreFile ? kScoreFile : kLockFile) + ": " +
-                      platform::lastErrorText());
-    }
-    return lock;
-}
-
-void releaseSaveLock(const SaveLock& lock) {
-    if (lock.onScoreFile) {
-        platform::releaseSystemLock(lock.file);
-    } else {
-        platform::releaseLockFile(kLockFile, lock.file);
-    }
+// Right before the score file changes: a game stopped for long may have lost the
+// lock to another that is saving now.
+bool stillHolds(const SaveLock& lock) {
+    return holdsSaveLock(lock) ||
+           reportUnsaved("another game took over the lock while this one was stopped; " + std::string(kScoreFile) +
+                         " is left to it");
 }
 
 // True when every record of the file is complete, so that a record appended
@@ -87,7 +61,7 @@ enum class Append { Done, NotPossible, Failed };
 // the score file is no single-link regular file this player may write, ends in a
 // record cut short or holds the player's record already; the rewrite way then
 // takes over.
-Append appendProfile(const char* typedName) {
+Append appendProfile(const char* typedName, const SaveLock& lock) {
     platform::FileHandle file = platform::openForAppend(kScoreFile);
     if (file == platform::kNoFile) return Append::NotPossible;
     std::int64_t oldSize = platform::sizeOf(file);
@@ -95,14 +69,15 @@ Append appendProfile(const char* typedName) {
         platform::closeFile(file);
         return Append::NotPossible;
     }
+    if (!stillHolds(lock)) {
+        platform::closeFile(file);
+        return Append::Failed;
+    }
     ByteWriter out(file);
     out.put('\n');
     writeScoreRecord(out, runState.playerProfile);
-    if (out.flush() && platform::syncToDisk(file)) {
-        platform::closeFile(file);  // the record is on disk already
-        return Append::Done;
-    }
-    std::string reason = platform::lastErrorText();
+    if (out.flush() && platform::syncToDisk(file) && platform::closeFile(file)) return Append::Done;
+    std::string reason = withCause(platform::lastErrorText());
     platform::truncateTo(file, oldSize);
     platform::closeFile(file);
     reportUnsaved(reason);
@@ -222,25 +197,14 @@ bool isUnchangedSinceLookup(platform::FileHandle file, const ScoreLookup& lookup
     return lookup.blockCopy && platform::identifyFile(file, now) && now == lookup.file;
 }
 
-// The temporary file left by someone else, emptied and made private, when this
-// player may write it and change its mode.
-platform::FileHandle reuseTemporary() {
-    platform::FileHandle file = platform::openForAppend(kTempFile);
-    if (file == platform::kNoFile || (platform::truncateTo(file, 0) && platform::restrictToOwner(file))) return file;
-    platform::closeFile(file);
-    return platform::kNoFile;
-}
-
 // A new, empty temporary file that only this player may read while the records
-// are copied into it. The name is freed first, whatever stands there; where the
-// folder keeps others from freeing it (a sticky folder), an empty regular file
-// there that this player may write is used instead.
+// are copied into it. Whatever stood under the name is removed first: while this
+// game holds the lock, no other game uses the name.
 platform::FileHandle createTemporary() {
-    platform::FileHandle file = platform::removeName(kTempFile)
-                                    ? platform::createExclusive(kTempFile, platform::Sharing::OwnerOnly)
-                                    : reuseTemporary();
+    platform::FileHandle file = platform::kNoFile;
+    if (platform::removeName(kTempFile)) file = platform::createExclusive(kTempFile, platform::Sharing::OwnerOnly);
     if (file == platform::kNoFile) {
-        reportUnsaved("cannot create " + std::string(kTempFile) + ": " + platform::lastErrorText());
+        reportUnsaved(withCause("cannot create " + std::string(kTempFile) + ": " + platform::lastErrorText()));
     }
     return file;
 }
@@ -262,30 +226,63 @@ bool writeTemporary(platform::FileHandle temp, platform::FileHandle old, const c
         }
         if (in.failed()) return reportUnsaved("cannot read it: " + std::string(platform::lastErrorText()));
         if (copy.cutShort) return reportUnsaved("it changed while it was copied");
-        if (!copied) return reportUnsaved("cannot copy it: " + std::string(platform::lastErrorText()));
+        if (!copied) return reportUnsaved(withCause("cannot copy it: " + std::string(platform::lastErrorText())));
     }
-    bool written = out.flush() && platform::syncToDisk(temp) && platform::carryOwnership(temp, old);
-    return written || reportUnsaved(platform::lastErrorText());
+    if (!out.flush() || !platform::syncToDisk(temp)) {
+        return reportUnsaved(withCause("cannot write " + std::string(kTempFile) + ": " + platform::lastErrorText()));
+    }
+    platform::carryOwnership(temp, old);
+    return true;
 }
 
-// Renames the temporary file over the score file, once the name is seen to hold
-// still the file written (a member of the folder's group may have swapped it).
-bool putInPlace(platform::FileHandle temp) {
-    if (!platform::nameHoldsFile(kTempFile, temp)) {
-        return reportUnsaved(std::string(kTempFile) + ": " + platform::lastErrorText());
-    }
-    return platform::replaceFile(kTempFile, kScoreFile) || reportUnsaved(platform::lastErrorText());
-}
-
-// The temporary file stays, empty, with the new score file's owner, group and
-// mode, so that whoever may replace the score file may reuse it.
-void leaveEmptyTemporary(platform::FileHandle saved) {
+// The temporary file stays, empty, with the score file's owner, group and mode,
+// so that whoever may replace the score file may use it next.
+void leaveEmptyTemporary() {
+    platform::removeName(kTempFile);
     platform::FileHandle left = platform::createExclusive(kTempFile);
-    if (left != platform::kNoFile) platform::carryOwnership(left, saved);
+    platform::FileHandle model = platform::openForReading(kScoreFile, platform::Links::Refuse);
+    if (left != platform::kNoFile) platform::carryOwnership(left, model);
+    platform::closeFile(model);
     platform::closeFile(left);
 }
 
-bool rewriteProfile(const char* typedName, const ScoreLookup& lookup) {
+// Closes the whole copy, once its name is seen to hold it still (a member of the
+// folder's group may have swapped it); it is renamed only when closed, as shares
+// and Windows refuse to rename an open file. A copy that cannot be closed whole
+// is emptied.
+bool closeTemporary(platform::FileHandle temp) {
+    if (!platform::nameHoldsFile(kTempFile, temp)) {
+        platform::closeFile(temp);
+        return reportUnsaved(std::string(kTempFile) + ": " + platform::lastErrorText());
+    }
+    if (platform::closeFile(temp)) return true;
+    std::string reason = withCause("cannot write " + std::string(kTempFile) + ": " + platform::lastErrorText());
+    leaveEmptyTemporary();
+    return reportUnsaved(reason);
+}
+
+// Renames the closed copy over the score file, right after making sure the lock
+// is still this game's (closing a copy on a share takes time). Where that fails, what stands
+// decides: the old score file still there keeps every record, and the copy is
+// emptied; a score file that a share removed before failing leaves the copy the
+// only one, so it is put in place again, or left for the next game to put back.
+bool putInPlace(const SaveLock& lock) {
+    if (!stillHolds(lock)) return false;
+    if (platform::replaceFile(kTempFile, kScoreFile)) return true;
+    std::string reason = withCause(platform::lastErrorText());
+    if (platform::nameExists(kScoreFile)) {
+        leaveEmptyTemporary();
+        return reportUnsaved(reason);
+    }
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        platform::pauseMs(100);
+        if (platform::replaceFile(kTempFile, kScoreFile)) return true;
+    }
+    return reportUnsaved(reason + "; its new content waits in " + kTempFile +
+                         ", which the next game puts back in its place");
+}
+
+bool rewriteProfile(const char* typedName, const ScoreLookup& lookup, const SaveLock& lock) {
     platform::FileHandle old = platform::openForReading(kScoreFile, platform::Links::Refuse);
     if (old == platform::kNoFile && platform::nameExists(kScoreFile)) {
         return reportUnsaved(platform::lastErrorText());
@@ -293,21 +290,43 @@ bool rewriteProfile(const char* typedName, const ScoreLookup& lookup) {
     platform::FileHandle temp = createTemporary();
     bool written = temp != platform::kNoFile && writeTemporary(temp, old, typedName, lookup);
     platform::closeFile(old);  // first: Windows does not replace a file its own process holds open
-    bool saved = written && putInPlace(temp);
-    if (!saved && temp != platform::kNoFile) platform::truncateTo(temp, 0);  // never a partial copy left
-    if (saved) leaveEmptyTemporary(temp);
-    platform::closeFile(temp);
-    return saved;
+    if (!written) {
+        if (temp != platform::kNoFile) platform::truncateTo(temp, 0);  // never a partial copy left
+        platform::closeFile(temp);
+        return false;
+    }
+    if (!stillHolds(lock)) {  // the name may be another game's now: nothing of it is touched
+        platform::closeFile(temp);
+        return false;
+    }
+    if (!closeTemporary(temp) || !putInPlace(lock)) return false;
+    leaveEmptyTemporary();
+    return true;
 }
 
 }  // namespace
 
+bool restoreScoreFile() {
+    SaveLock lock;
+    std::string why;
+    platform::NameLook temp;
+    bool leftAlone = takeSaveLock(lock, why) && !platform::nameExists(kScoreFile) &&
+                     platform::lookAtName(kTempFile, 0, temp) && temp.kind == platform::NameKind::Regular &&
+                     temp.identity.size > 0;
+    if (!leftAlone || !platform::replaceFile(kTempFile, kScoreFile)) return false;
+    leaveEmptyTemporary();
+    std::fprintf(stderr, "prozorometr: %s was missing; put back from %s, where a save that did not end left it\n",
+                 kScoreFile, kTempFile);
+    return true;
+}
+
 bool saveProfile(const char* typedName, const ScoreLookup& lookup) {
     if (!isStorableName(typedName)) return true;  // nothing typed: nothing to store
-    SaveLock lock = takeSaveLock();
-    if (lock.file == platform::kNoFile) return false;
-    Append append = lookup.outcome == Lookup::Found ? Append::NotPossible : appendProfile(typedName);
-    bool saved = append == Append::Done || (append == Append::NotPossible && rewriteProfile(typedName, lookup));
+    SaveLock lock;
+    std::string why;
+    if (!takeSaveLock(lock, why)) return reportUnsaved("cannot lock " + std::string(kLockFile) + ": " + why);
+    Append append = lookup.outcome == Lookup::Found ? Append::NotPossible : appendProfile(typedName, lock);
+    bool saved = append == Append::Done || (append == Append::NotPossible && rewriteProfile(typedName, lookup, lock));
     releaseSaveLock(lock);
     return saved;
 }

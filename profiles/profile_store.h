@@ -42,6 +42,12 @@ ScoreLookup loadProfile(const char* typedName);
 bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup,
                  PlainRunAhead* ahead = nullptr);
 
+// Takes the writers' lock, so that a save under way ends first; then, where a save
+// stopped half-way through replacing the score file on a share (the score file
+// removed, its new content still under the temporary name), puts that content in
+// its place, saying so on stderr. Returns true when it did.
+bool restoreScoreFile();
+
 // Stores the run's PlayerProfile: a returning player's record (found by the
 // lookup) replaces the stored one, a new player's is appended (or replaces one
 // of the same name that another game stored since the lookup). Returns false when

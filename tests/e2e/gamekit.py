@@ -13,8 +13,10 @@ import re
 import select
 import shlex
 import shutil
+import socket
 import subprocess
 import sys
+import threading
 import tempfile
 import time
 import unittest
@@ -24,6 +26,7 @@ RUNNER = shlex.split(os.environ.get("PZ_RUNNER", ""))
 DB = "pz2004.db"
 SCORE = "score.dat"
 TEMP = "~pz2004.tmp"
+LOCK = "~pz2004.lck"
 RUN_TIMEOUT = 30
 
 
@@ -281,6 +284,44 @@ def as_user(uid, gid, *more_groups):
         os.setuid(uid)
         os.umask(0o022)
     return switch
+
+
+def machine_name():
+    """This machine as a lock's holder names it: boot id and pid namespace."""
+    with open("/proc/sys/kernel/random/boot_id") as f:
+        return f.read().strip() + ":" + os.readlink("/proc/self/ns/pid")
+
+
+def lock_text(pid, host=None, machine=None, started="1"):
+    """A lock file's content as a game writes it: the holder's mark and number, then the count."""
+    return ("%d %s %s %s 0123456789abcdef\n0000000000\n" % (pid, host or socket.gethostname(),
+                                                             machine or machine_name(), started)).encode()
+
+
+class HeldLock:
+    """A lock held by a live game: the file rewritten every 50 ms, as its holder's heartbeat does."""
+
+    def __init__(self, path, text):
+        self.path, self.text, self.done = path, text, threading.Event()
+        self.thread = threading.Thread(target=self.beat, daemon=True)
+
+    def beat(self):
+        count = 0
+        while not self.done.wait(0.05):
+            count += 1
+            with open(self.path, "r+b") as f:
+                f.seek(len(self.text) - 11)
+                f.write(b"%010d\n" % count)
+
+    def __enter__(self):
+        with open(self.path, "wb") as f:
+            f.write(self.text)
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.done.set()
+        self.thread.join()
 
 
 def piped_answers(name, intellect, character):

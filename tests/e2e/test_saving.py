@@ -8,8 +8,8 @@ import subprocess
 import tempfile
 import unittest
 
-from gamekit import (BINARY, CAN_TRACE, EDUCATED, EXIT_PROMPT, GENIUS, INTRO1, PROMPT, RUNNER, SAVE_FAILURE_PREFIX,
-                     SCORE, SLACKER, STRACE, TEMP, GameTest, Player, cp, game_command, record, report, run,
+from gamekit import (BANNER_REST, BINARY, CAN_TRACE, EDUCATED, EXIT_PROMPT, GENIUS, INTRO1, LOCK, PROMPT, RUNNER,
+                     SAVE_FAILURE_PREFIX, SCORE, SCORE_FAILURE, SLACKER, STRACE, TEMP, GameTest, Player, cp, game_command, record, report, run,
                      tracer_environment, uniform_answers)
 
 # Everything that can change a file, open one, or take the writers' lock.
@@ -83,7 +83,8 @@ class InterruptedSaves(GameTest):
         last_report = max(i for i, (call, _, args) in enumerate(calls)
                           if call in ("write", "writev") and args.startswith(b"1,"))
         save = calls[last_report + 1:]
-        self.assertTrue(any(call == "flock" for call, _, _ in save), "the save takes no lock")
+        self.assertTrue(any(call in ("link", "linkat") and cp(LOCK) in args for call, _, args in save),
+                        "the save takes no lock")
         return save
 
     def crash_at_every_step(self, old, new, name):
@@ -200,15 +201,19 @@ class InterruptedSaves(GameTest):
 
 class SaveFailures(GameTest):
 
-    def test_temporary_file_cannot_be_created(self):
-        self.setup_files(score=REWRITE_OLD)
-        os.mkdir(self.dir.file(TEMP))
-        result = run(self.dir.path, game_input("Гость"))
-        self.assertEqual(result.returncode, 1)
-        self.assertTrue(result.stdout.endswith(report(cp("Гость"), 25, EDUCATED, "нормальный")))
-        self.assertBytes(self.dir.read(SCORE), REWRITE_OLD, "score.dat")
-        self.assertTrue(result.stderr.startswith(SAVE_FAILURE_PREFIX), result.stderr)
-        self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
+    def test_folder_under_a_save_name_is_refused_before_the_first_question(self):
+        for name, player, why in ((TEMP, "Гость", b"cannot replace ~pz2004.tmp at the end of the game: a folder"),
+                                  (LOCK, "Новый", b"cannot save at the end of the game: a folder stands at")):
+            with self.subTest(name=name, player=player):
+                self.setup_files(score=REWRITE_OLD)
+                os.mkdir(self.dir.file(name))
+                result = run(self.dir.path, game_input(player))
+                self.assertEqual(result.returncode, 1)
+                self.assertGameOutput(result.stdout, BANNER_REST + SCORE_FAILURE)
+                self.assertBytes(self.dir.read(SCORE), REWRITE_OLD, "score.dat")
+                self.assertTrue(result.stderr.startswith(b"prozorometr: " + why), result.stderr)
+                self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
+                os.rmdir(self.dir.file(name))
 
 
 class ConcurrentSaves(GameTest):

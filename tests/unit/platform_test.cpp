@@ -1,7 +1,6 @@
 // The platform layer's promises about files, the same on every system: appends
-// land at the end, names are never taken over, only regular files are opened, the
-// writers' lock is held by one at a time and leaves nothing behind, and a
-// replacement is whole.
+// land at the end, names are never taken over, only regular files are opened, a
+// replacement is whole, and a look at a name tells what stands there.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -52,26 +51,6 @@ TEST_F(Platform, AppendsLandAtTheEndAndTruncationCuts) {
     EXPECT_EQ(contentOf("score"), "axy");
 }
 
-std::string waitedFor;  // what the last announced wait named
-void noticeWait(const char* path) { waitedFor = path; }
-
-TEST_F(Platform, LockFileIsHeldOnceAndGoneWhenReleased) {
-    const platform::LockWait brief{300, 0, noticeWait};
-    bool folderClosed = true;
-    platform::FileHandle lock = platform::takeLockFile("lock", brief, folderClosed);
-    ASSERT_NE(lock, platform::kNoFile) << platform::lastErrorText();
-    EXPECT_FALSE(folderClosed);
-    EXPECT_TRUE(platform::nameExists("lock"));
-    EXPECT_EQ(platform::takeLockFile("lock", brief, folderClosed), platform::kNoFile) << "held already";
-    EXPECT_FALSE(folderClosed);
-    EXPECT_EQ(waitedFor, "lock") << "the wait names the lock it waits for";
-    platform::releaseLockFile("lock", lock);
-    EXPECT_FALSE(platform::nameExists("lock"));
-    lock = platform::takeLockFile("lock", brief, folderClosed);
-    EXPECT_NE(lock, platform::kNoFile) << platform::lastErrorText();
-    platform::releaseLockFile("lock", lock);
-}
-
 TEST_F(Platform, ReplacementIsWholeAndFreesTheOldName) {
     ASSERT_TRUE(writeNew("to", "old content"));
     ASSERT_TRUE(writeNew("from", "new"));
@@ -91,4 +70,21 @@ TEST_F(Platform, OnlyRegularFilesAreOpened) {
     EXPECT_FALSE(platform::nameExists("missing"));
     EXPECT_EQ(platform::openForReading("missing", platform::Links::Refuse), platform::kNoFile);
     EXPECT_STRNE(platform::lastErrorText(), "");
+}
+
+TEST_F(Platform, LookAtNameTellsWhatStandsThere) {
+    ASSERT_TRUE(writeNew("file", "first line\nsecond"));
+    ASSERT_TRUE(std::filesystem::create_directory("folder"));
+    platform::NameLook look;
+    ASSERT_TRUE(platform::lookAtName("file", 10, look));
+    EXPECT_EQ(look.kind, platform::NameKind::Regular);
+    EXPECT_EQ(look.text, "first line");
+    EXPECT_EQ(look.identity.size, 17);
+    ASSERT_TRUE(platform::lookAtName("folder", 10, look));
+    EXPECT_EQ(look.kind, platform::NameKind::Folder);
+    ASSERT_TRUE(platform::lookAtName("missing", 10, look));
+    EXPECT_EQ(look.kind, platform::NameKind::Absent);
+    EXPECT_TRUE(platform::moveName("file", "moved"));
+    EXPECT_FALSE(platform::moveName("file", "again"));
+    EXPECT_EQ(platform::lastFailure(), platform::Failure::Missing);
 }
