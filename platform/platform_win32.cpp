@@ -103,15 +103,29 @@ void readRawKey() {
 
 namespace {
 
-// Why the last call failed: the system's text, or one of ours. One for the
-// process: only the main thread calls here, as the score lookup's helper thread
-// needs reads at an offset, which this system does not give (readBytesAt).
-char failureBuffer[256];
-const char* failureText = "";
+// Why the last call failed: the system's text, or one of ours, for each thread
+// (the lock's heartbeat writes on a thread of its own).
+thread_local char failureBuffer[256];
+thread_local const char* failureText = "";
+thread_local Failure failureKind = Failure::Other;
 
-bool fail(const char* reason) {
+bool fail(const char* reason, Failure kind = Failure::Other) {
     failureText = reason;
+    failureKind = kind;
     return false;
+}
+
+Failure kindOf(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return Failure::Exists;
+        case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return Failure::Missing;
+        case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return Failure::Busy;
+        case ERROR_ACCESS_DENIED: return Failure::Refused;
+        case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return Failure::Full;
+        case ERROR_WRITE_PROTECT: return Failure::ReadOnly;
+        case ERROR_CRC: case ERROR_IO_DEVICE: return Failure::InputOutput;
+        default: return Failure::Other;
+    }
 }
 
 // The system's one-line text for code, in English where the system has it, so the
@@ -125,7 +139,7 @@ bool failWithCode(DWORD code) {
     if (length == 0) length = static_cast<DWORD>(std::snprintf(failureBuffer, sizeof failureBuffer, "error %lu",
                                                                static_cast<unsigned long>(code)));
     failureBuffer[length] = '\0';
-    return fail(failureBuffer);
+    return fail(failureBuffer, kindOf(code));
 }
 
 bool failWithLastError() { return failWithCode(GetLastError()); }
@@ -319,13 +333,21 @@ void startWriteBack(FileHandle) {}
 
 // A new file's access list comes from its folder, as the old file's did; the
 // read-only attribute of the old file is never copied, as it stops the next save.
-bool restrictToOwner(FileHandle) { return true; }
-bool carryOwnership(FileHandle, FileHandle) { return true; }
+void carryOwnership(FileHandle, FileHandle) {}
 
 bool closeFile(FileHandle file) {
     if (file == kNoFile) return true;
     return CloseHandle(toHandle(file)) || failWithLastError();
 }
+
+namespace {
+
+std::int64_t nanosecondsSince1970(const FILETIME& time) {
+    std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return (static_cast<std::int64_t>(ticks) - 116444736000000000LL) * 100;
+}
+
+}  // namespace
 
 bool operator==(const FileIdentity& a, const FileIdentity& b) {
     return a.device == b.device && a.node == b.node && a.size == b.size && a.modified == b.modified;
@@ -338,8 +360,7 @@ bool identifyFile(FileHandle file, FileIdentity& identity) {
     identity.node = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     identity.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
                                               info.nFileSizeLow);
-    identity.modified = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime);
+    identity.modified = nanosecondsSince1970(info.ftLastWriteTime);
     return true;
 }
 
@@ -376,109 +397,132 @@ bool replaceFile(const char* from, const char* to) {
 
 // ------------------------------------------------------------- the writers' lock
 
-namespace {
+std::int64_t steadyMs() { return static_cast<std::int64_t>(GetTickCount64()); }
 
-// A lock that no game holds any more (one left on a share by a machine that
-// went down) is removed after a minute; a save takes well under a second.
-constexpr ULONGLONG kStaleAfterMs = 60000;
-constexpr DWORD kLongestPauseMs = 50;
+void pauseMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
-// Windows locks are mandatory: a lock on the score file's content would stop
-// other games reading it. Its system lock is one byte far beyond any file's end.
-constexpr DWORD kLockOffsetHigh = 0x40000000;  // byte 2^62
-
-// A wait for a lock: paced, bounded, announced once it has lasted a while.
-struct Waiting {
-    ULONGLONG start;
-    DWORD pause;
-    bool announced;
-    const char* path;  // the file locked, for the announcement
-};
-
-Waiting startWaiting(const char* path) { return Waiting{GetTickCount64(), 5, false, path}; }
-
-// Pauses a little longer each time. Returns false, saying so, once the wait has run out.
-bool waitMore(Waiting& waiting, const LockWait& wait) {
-    ULONGLONG waited = GetTickCount64() - waiting.start;
-    if (waited >= static_cast<ULONGLONG>(wait.limitMs)) return fail("another game held the lock for too long");
-    if (!waiting.announced && waited >= static_cast<ULONGLONG>(wait.announceAfterMs)) {
-        wait.announce(waiting.path);
-        waiting.announced = true;
+// A lock file here is deleted by the system with its holder, so no game needs to
+// judge a Windows game by its pid: the mark says so with "-" for the machine.
+std::string holderMark() {
+    char host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = sizeof host;
+    if (!GetComputerNameA(host, &length) || length == 0) std::snprintf(host, sizeof host, "-");
+    for (char* c = host; *c != '\0'; ++c) {
+        if (*c == ' ') *c = '_';
     }
-    Sleep(waiting.pause + GetCurrentProcessId() % 7);  // games started together need not poll together
-    waiting.pause = waiting.pause * 2 < kLongestPauseMs ? waiting.pause * 2 : kLongestPauseMs;
+    return std::to_string(GetCurrentProcessId()) + " " + host + " - -";
+}
+
+Holder judgeHolder(const std::string&) { return Holder::Unknown; }
+
+// Shared for reading only, so that other games may read whose it is but no game
+// may move or delete it while its holder lives; deleted by the system when the
+// handle is closed, also when the game is killed.
+FileHandle createLockFile(const char* path) {
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE;
+    HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                nullptr, CREATE_NEW, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) failWithLastError();
+    return keepRegular(handle, true, true);
+}
+
+void dropLockFile(const char*, FileHandle lock) { CloseHandle(toHandle(lock)); }  // deletes it
+
+FileHandle openForUpdate(const char* path) {
+    return keepRegular(openHandle(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, false), true, false);
+}
+
+bool writeBytesAt(FileHandle file, std::int64_t offset, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+        DWORD part = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size), count = 0;
+        if (!WriteFile(toHandle(file), next, part, &count, &at)) return failWithLastError();
+        if (count == 0) return fail("nothing written");
+        next += count;
+        offset += count;
+        size -= count;
+    }
     return true;
 }
 
-// Removes the lock at path when it was last written more than a minute ago.
-void breakStaleLock(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return;
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    auto ticks = [](const FILETIME& time) {
-        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    };
-    if (ticks(now) > ticks(info.ftLastWriteTime) + kStaleAfterMs * 10000) DeleteFileW(path.c_str());
+// Windows games make the lock's name at once: their lock goes with its holder.
+bool linkName(const char*, const char*) { return fail("no hard links here", Failure::NoLinks); }
+
+bool moveName(const char* from, const char* to) {
+    return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), 0) || failWithLastError();
 }
 
-// Held by another game: the name is taken, or its file is on its way out.
-bool isHeld(DWORD error, const char* path) {
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_SHARING_VIOLATION ||
-           (error == ERROR_ACCESS_DENIED && nameExists(path));
+namespace {
+
+// Reads up to limit bytes of the regular file at path; a file held without read
+// sharing gives no text, and one gone meanwhile is Absent.
+bool readRegular(const char* path, std::size_t limit, NameLook& look) {
+    DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) look.kind = NameKind::Absent;
+        // Held without read sharing, or on its way out (a lock closed by its holder just now).
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || look.kind == NameKind::Absent ||
+               failWithCode(error);
+    }
+    look.text.assign(limit, '\0');
+    DWORD count = 0;
+    bool read = limit == 0 || ReadFile(handle, look.text.data(), static_cast<DWORD>(limit), &count, nullptr);
+    look.text.resize(read ? count : 0);
+    bool identified = identifyFile(fromHandle(handle), look.identity);
+    CloseHandle(handle);
+    return read && identified;
 }
 
 }  // namespace
 
-// Shared with nobody, and deleted by the system when the handle is closed, also
-// when the game is killed: a lock never outlives its holder on this machine.
-FileHandle takeLockFile(const char* path, const LockWait& wait, bool& folderClosed) {
-    std::wstring name = widePath(path);
-    DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE;
-    folderClosed = false;
-    for (Waiting waiting = startWaiting(path);;) {
-        HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                    flags, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) return fromHandle(handle);
+bool lookAtName(const char* path, std::size_t textLimit, NameLook& look) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    look.text.clear();
+    look.identity = FileIdentity{};
+    if (!GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &info)) {
         DWORD error = GetLastError();
-        if (!isHeld(error, path)) {
-            folderClosed = error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
-            failWithCode(error);
-            return kNoFile;
+        look.kind = NameKind::Absent;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || failWithCode(error);
+    }
+    look.identity.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                                   info.nFileSizeLow);
+    look.identity.modified = nanosecondsSince1970(info.ftLastWriteTime);
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        look.kind = NameKind::Other;
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        look.kind = NameKind::Folder;
+    } else {
+        look.kind = NameKind::Regular;
+        return readRegular(path, textLimit, look);
+    }
+    return true;
+}
+
+bool listNames(const char* prefix, std::vector<std::string>& names) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((widePath(prefix) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_FILE_NOT_FOUND || failWithLastError();
+    }
+    do {
+        char name[MAX_PATH * 2];
+        if (WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, name, sizeof name, nullptr, nullptr) > 0) {
+            names.emplace_back(name);
         }
-        breakStaleLock(name);
-        if (!waitMore(waiting, wait)) return kNoFile;
-    }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
 }
 
-void releaseLockFile(const char*, FileHandle lock) {
-    if (lock != kNoFile) CloseHandle(toHandle(lock));  // deletes it
-}
+// Access lists decide, and the only true answer is the attempt itself.
+bool mayCreateBeside(const char*) { return true; }
 
-FileHandle takeSystemLock(const char* path, const LockWait& wait) {
-    FileHandle file = keepRegular(openHandle(path, GENERIC_READ, OPEN_EXISTING, false), true, false);
-    if (file == kNoFile) return kNoFile;
-    for (Waiting waiting = startWaiting(path);;) {
-        OVERLAPPED range = {};
-        range.OffsetHigh = kLockOffsetHigh;
-        DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
-        if (LockFileEx(toHandle(file), flags, 0, 1, 0, &range)) return file;
-        DWORD error = GetLastError();
-        bool held = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
-        if (!held) failWithCode(error);
-        if (!held || !waitMore(waiting, wait)) break;
-    }
-    CloseHandle(toHandle(file));
-    return kNoFile;
-}
-
-void releaseSystemLock(FileHandle lock) {
-    if (lock == kNoFile) return;
-    OVERLAPPED range = {};
-    range.OffsetHigh = kLockOffsetHigh;
-    UnlockFileEx(toHandle(lock), 0, 1, 0, &range);  // closing alone frees it only "eventually"
-    CloseHandle(toHandle(lock));
-}
+Failure lastFailure() { return failureKind; }
 
 const char* lastErrorText() { return failureText; }
 

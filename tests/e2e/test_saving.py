@@ -234,9 +234,10 @@ class ConcurrentSaves(GameTest):
                 game.stdin.write(uniform_answers(cp(name), 25, b"4"))
                 game.stdin.close()
             for game in games:
-                self.assertEqual(game.wait(timeout=120), 0)
+                rc, err = game.wait(timeout=120), game.stderr.read()
+                self.assertEqual(rc, 0, err)
                 # A save that waits for the others long enough says so, once; nothing else goes there.
-                self.assertRegex(game.stderr.read(), rb"\A(prozorometr: another game is saving; waiting[^\n]*\n)?\Z")
+                self.assertRegex(err, rb"\A(prozorometr: another game is saving; waiting[^\n]*\n)?\Z")
         finally:
             for game in games:
                 if game.poll() is None:
