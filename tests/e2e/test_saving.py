@@ -8,7 +8,7 @@ import subprocess
 import tempfile
 import unittest
 
-from gamekit import (BANNER_REST, BINARY, CAN_TRACE, EDUCATED, EXIT_PROMPT, GENIUS, INTRO1, LOCK, PROMPT, RUNNER,
+from gamekit import (BANNER_REST, BINARY, DB, CAN_TRACE, EDUCATED, EXIT_PROMPT, GENIUS, INTRO1, LOCK, PROMPT, RUNNER,
                      SAVE_FAILURE_PREFIX, SCORE, SCORE_FAILURE, SLACKER, STRACE, TEMP, GameTest, Player, cp, game_command, record, report, run,
                      tracer_environment, uniform_answers)
 
@@ -214,6 +214,24 @@ class SaveFailures(GameTest):
                 self.assertTrue(result.stderr.startswith(b"prozorometr: " + why), result.stderr)
                 self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
                 os.rmdir(self.dir.file(name))
+
+    def test_score_file_left_under_the_temporary_name_is_put_back(self):
+        # A share that removed score.dat before its rename failed left the new content
+        # only under the temporary name; the next game puts it back, then plays on it.
+        self.setup_files(score=None)
+        self.dir.write(TEMP, REWRITE_NEW)
+        result = run(self.dir.path, game_input("Аня"))
+        self.assertEqual((result.returncode, result.stderr), (0, b"prozorometr: score.dat was missing; put back from "
+                                                                  b"~pz2004.tmp, where a save that did not end left it\n"))
+        self.assertBytes(self.dir.read(SCORE), b"\n".join([record("Аня", 2, 37, 13, "нормальный", SLACKER)]
+                                                          + REWRITE_NEW.split(b"\n")[:1] + OTHERS[1:]), "score.dat")
+        self.assertBytes(self.dir.read(TEMP), b"", TEMP)
+        # Without it, a missing score.dat still ends the game at once.
+        os.remove(self.dir.file(SCORE))
+        result = run(self.dir.path, game_input("Аня"))
+        self.assertEqual(result.returncode, 1)
+        self.assertGameOutput(result.stdout, BANNER_REST + SCORE_FAILURE)
+        self.assertEqual(sorted(os.listdir(self.dir.path)), [DB, TEMP], "the lookup left a name of its own")
 
 
 class ConcurrentSaves(GameTest):
