@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "profiles/plain_line.h"
+#include "profiles/speed_paths.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ constexpr std::int64_t kShortestSplitFile = 1 << 20;
 
 PlainRunAhead::PlainRunAhead(platform::FileHandle file, std::int64_t size, std::string_view name)
     : file_(file), name_(name) {
-    if (size < kShortestSplitFile) return;
+    if (!scoreSpeedPaths.runAhead || size < kShortestSplitFile) return;
     std::int64_t middle = size / 2;
     long count = platform::readBytesAt(file_, middle, buffer_, 4096);
     const void* feed = count > 0 ? std::memchr(buffer_, '\n', static_cast<std::size_t>(count)) : nullptr;
@@ -63,6 +64,7 @@ void PlainRunAhead::measure() {
 }
 
 bool passPlainLines(ByteReader& in, std::string_view name, PlainRunAhead* ahead) {
+    if (!scoreSpeedPaths.plainLines) return false;
     if (ahead != nullptr && ahead->passOver(in)) return true;
     std::int64_t from = ahead != nullptr ? ahead->from() : -1;
     return !takePlainLines(in, name, from > in.offset() ? from : std::numeric_limits<std::int64_t>::max()).empty();

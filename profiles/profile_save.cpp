@@ -22,6 +22,7 @@
 #include "profiles/profile_store.h"
 #include "profiles/save_lock.h"
 #include "profiles/score_record.h"
+#include "profiles/speed_paths.h"
 
 namespace {
 
@@ -119,11 +120,11 @@ void copyStreamedRecord(ByteReader& in, ByteWriter& out, const char* typedName) 
 void copyOtherRecords(ByteReader& in, ByteWriter& out, const char* typedName) {
     while (skipWhitespace(in)) {
         RecordTokens tokens;
-        std::string_view lines = takePlainLines(in, typedName);
+        std::string_view lines = scoreSpeedPaths.plainLines ? takePlainLines(in, typedName) : std::string_view();
         if (!lines.empty()) {
             out.put('\n');
             out.write(lines);  // others' records, already as the writer would write them
-        } else if (takeRecordTokens(in, tokens)) {
+        } else if (scoreSpeedPaths.wholeTokens && takeRecordTokens(in, tokens)) {
             copyRecordTokens(tokens, out, typedName);
         } else {
             copyStreamedRecord(in, out, typedName);
@@ -194,7 +195,7 @@ bool copyAroundRecord(BlockCopy& copy, const ScoreLookup& lookup) {
 // True when the open score file is the one the lookup read, unchanged.
 bool isUnchangedSinceLookup(platform::FileHandle file, const ScoreLookup& lookup) {
     platform::FileIdentity now;
-    return lookup.blockCopy && platform::identifyFile(file, now) && now == lookup.file;
+    return scoreSpeedPaths.blockCopy && lookup.blockCopy && platform::identifyFile(file, now) && now == lookup.file;
 }
 
 // A new, empty temporary file that only this player may read while the records

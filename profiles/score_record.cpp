@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "profiles/speed_paths.h"
+
 namespace {
 
 // A table, because the separator test runs for every byte of the score file.
@@ -179,7 +181,7 @@ RecordRead checkRecordTokens(const RecordTokens& tokens, PlayerProfile& profile)
 
 RecordRead readNextRecord(ByteReader& in, PlayerProfile& profile) {
     RecordTokens tokens;
-    if (!takeRecordTokens(in, tokens)) return readScoreRecord(in, profile);
+    if (!scoreSpeedPaths.wholeTokens || !takeRecordTokens(in, tokens)) return readScoreRecord(in, profile);
     return checkRecordTokens(tokens, profile);
 }
 
