@@ -232,7 +232,8 @@ void checkIntellectKey(DatabaseScan& scan, long record, long line) {
     if (record >= scan.passes) return;  // the game never asks it
     AnswerLengths lengths;
     measureAnswers(lengths);
-    tallyIntellectKey(scan.balance, scan.report, record, line, answer, lengths);
+    tallyIntellectKey(scan.balance, scan.report, record, line, answer, lengths,
+                      rankRightValue(runState.currentQuestion, answer));
 }
 
 void checkCharacterKey(DatabaseScan& scan, long line) {
@@ -321,16 +322,7 @@ void summarizeDatabase(DatabaseScan& scan, bool opens) {
     summarize(scan.report, "intellect questions by the game's count: " + std::to_string(intellectCount) + " (" +
                                std::to_string(scan.passes) + " passes - " + std::to_string(kCharacterRecords + 1) +
                                ")");
-    const KeyBalance& balance = scan.balance;
-    std::string spread = "intellect key spread:";
-    for (int digit = 1; digit <= kAnswerCount; ++digit) {
-        spread += (digit > 1 ? ", " : " ") + std::to_string(digit) + ": " + std::to_string(balance.keyCount[digit]) +
-                  " (" + percentOf(balance.keyCount[digit], balance.intellectRecords) + ")";
-    }
-    summarize(scan.report, spread);
-    summarize(scan.report, "right answer the longest: " + std::to_string(balance.rightLongest) + " of " +
-                               std::to_string(balance.intellectRecords) + " (" +
-                               percentOf(balance.rightLongest, balance.intellectRecords) + ")");
+    summarizeKeyBalance(scan.balance, scan.report);
     summarize(scan.report, std::string("accepted by the game: ") + (enough && opens ? "yes" : "no"));
 }
 

@@ -1,6 +1,7 @@
 // Warnings on the balance of answer keys: how often each position is right, runs
-// of one intellect key, right answers that stand out as the longest, and
-// character categories that keep one place or one length among the answers.
+// of one intellect key, how often the one longest answer or the smallest or
+// largest numeric value is right, and character categories that keep one place
+// or one length among the answers.
 #include <string>
 
 #include "tools/key_balance.h"
@@ -32,11 +33,14 @@ void reportRunIfLong(const KeyRun& run, FileReport& report) {
                  std::to_string(run.firstRecord + run.length - 1) + "); keep runs to " + std::to_string(kMaxKeyRun));
 }
 
+bool withinPercent(long part, long whole, int minPercent, int maxPercent) {
+    return 100 * part >= minPercent * whole && 100 * part <= maxPercent * whole;
+}
+
 void reportKeyShares(const KeyBalance& balance, FileReport& report) {
     long total = balance.intellectRecords;
     for (int key = 1; key <= kAnswerCount; ++key) {
-        long share = 100L * balance.keyCount[key];
-        if (share >= kMinKeySharePercent * total && share <= kMaxKeySharePercent * total) continue;
+        if (withinPercent(balance.keyCount[key], total, kMinKeySharePercent, kMaxKeySharePercent)) continue;
         diagnose(report, 0, Severity::Warning, "key spread",
                  "intellect key " + std::to_string(key) + " is right for " + std::to_string(balance.keyCount[key]) +
                      " of " + std::to_string(total) + " questions (" + percentOf(balance.keyCount[key], total) +
@@ -46,12 +50,37 @@ void reportKeyShares(const KeyBalance& balance, FileReport& report) {
 }
 
 void reportRightLongest(const KeyBalance& balance, FileReport& report) {
-    long total = balance.intellectRecords;
-    if (balance.rightLongest * kMaxLongestRightDivisor <= total) return;
+    long total = balance.oneLongest;
+    if (total == 0 || withinPercent(balance.rightLongest, total, kMinLongestRightPercent, kMaxLongestRightPercent))
+        return;
     diagnose(report, 0, Severity::Warning, "right answer longest",
-             "the right answer is the longest of the four in " + std::to_string(balance.rightLongest) + " of " +
-                 std::to_string(total) + " intellect questions (" + percentOf(balance.rightLongest, total) +
-                 "); at most a third, or its length gives it away");
+             "of " + std::to_string(total) + " intellect questions with one longest answer, it is the right one in " +
+                 std::to_string(balance.rightLongest) + " (" + percentOf(balance.rightLongest, total) +
+                 "); keep it between " + std::to_string(kMinLongestRightPercent) + "% and " +
+                 std::to_string(kMaxLongestRightPercent) + "%, or its length points to or away from the right one");
+}
+
+void reportNumericEnd(long count, long total, const char* end, FileReport& report) {
+    if (100 * count >= kMinNumericEndPercent * total) return;
+    diagnose(report, 0, Severity::Warning, "numeric position",
+             std::string("the right value is the ") + end + " of four numeric answers in " + std::to_string(count) +
+                 " of " + std::to_string(total) + " questions (" + percentOf(count, total) +
+                 "); keep each end at least " + std::to_string(kMinNumericEndPercent) + "%");
+}
+
+void reportNumericEnds(const KeyBalance& balance, FileReport& report) {
+    long total = balance.numericRecords;
+    if (total == 0) return;
+    long ends = balance.rightSmallest + balance.rightLargest;
+    if (100 * ends < kMinNumericEndsPercent * total) {
+        diagnose(report, 0, Severity::Warning, "numeric position",
+                 "the right value is the smallest or the largest of four numeric answers in " + std::to_string(ends) +
+                     " of " + std::to_string(total) + " questions (" + percentOf(ends, total) +
+                     "); keep it there in at least " + std::to_string(kMinNumericEndsPercent) +
+                     "%, or a middle value is the better bet");
+    }
+    reportNumericEnd(balance.rightSmallest, total, "smallest", report);
+    reportNumericEnd(balance.rightLargest, total, "largest", report);
 }
 
 void reportCategoryPositions(const KeyBalance& balance, FileReport& report) {
@@ -84,10 +113,15 @@ void reportShortestCategories(const KeyBalance& balance, FileReport& report) {
 }  // namespace
 
 void tallyIntellectKey(KeyBalance& balance, FileReport& report, long record, long keyLine, std::int32_t key,
-                       const AnswerLengths& lengths) {
+                       const AnswerLengths& lengths, ValueRank rank) {
     ++balance.intellectRecords;
     ++balance.keyCount[key];
-    if (standOutPosition(lengths, true) == key - 1) ++balance.rightLongest;
+    int longest = standOutPosition(lengths, true);
+    if (longest >= 0) ++balance.oneLongest;
+    if (longest == key - 1) ++balance.rightLongest;
+    if (rank != ValueRank::NotNumeric) ++balance.numericRecords;
+    if (rank == ValueRank::Smallest) ++balance.rightSmallest;
+    if (rank == ValueRank::Largest) ++balance.rightLargest;
     KeyRun& run = balance.run;
     if (run.length > 0 && run.key == key) {
         ++run.length;
@@ -111,9 +145,26 @@ void reportKeyBalance(KeyBalance& balance, FileReport& report) {
     if (balance.intellectRecords >= kMinIntellectForShares) {
         reportKeyShares(balance, report);
         reportRightLongest(balance, report);
+        reportNumericEnds(balance, report);
     }
     if (balance.characterRecords == kCharacterRecords) {
         reportCategoryPositions(balance, report);
         reportShortestCategories(balance, report);
     }
+}
+
+void summarizeKeyBalance(const KeyBalance& balance, FileReport& report) {
+    std::string spread = "intellect key spread:";
+    for (int digit = 1; digit <= kAnswerCount; ++digit) {
+        spread += (digit > 1 ? ", " : " ") + std::to_string(digit) + ": " + std::to_string(balance.keyCount[digit]) +
+                  " (" + percentOf(balance.keyCount[digit], balance.intellectRecords) + ")";
+    }
+    summarize(report, spread);
+    summarize(report, "right answer the one longest: " + std::to_string(balance.rightLongest) + " of " +
+                          std::to_string(balance.oneLongest) + " with one longest answer (" +
+                          percentOf(balance.rightLongest, balance.oneLongest) + ")");
+    summarize(report, "right value the smallest: " + std::to_string(balance.rightSmallest) + ", the largest: " +
+                          std::to_string(balance.rightLargest) + " of " + std::to_string(balance.numericRecords) +
+                          " with four numeric answers (" + percentOf(balance.rightSmallest, balance.numericRecords) +
+                          ", " + percentOf(balance.rightLargest, balance.numericRecords) + ")");
 }
