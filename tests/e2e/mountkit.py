@@ -361,3 +361,12 @@ def mounted(kind, group, size_mb=16):
             with contextlib.suppress(OSError):
                 change()
         yield Medium(kind, top, group)
+
+
+def main():
+    """Runs the tests of the calling file; exits 77 when every one was skipped (no
+    mount possible here), so that the test runner shows the file as skipped."""
+    result = unittest.main(exit=False).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    sys.exit(77 if result.testsRun and len(result.skipped) == result.testsRun else 0)
