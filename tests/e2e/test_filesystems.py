@@ -15,7 +15,7 @@ import mountkit
 from gamekit import (BINARY, CAN_TRACE, GENIUS, SAVE_FAILURE_PREFIX, SCORE, STRACE, TEMP, GameTest, as_user,
                      cp, game_command, record, run, traced_command, tracer_environment, uniform_answers)
 from test_hostile import ANYA, BORYA, GROUP, LOCK, member
-from test_saving import CALL_RE, FILE_CALLS, REPORT_END
+from test_saving import FILE_CALLS, REPORT_END, calls_after_report
 
 LOCK_WAIT = 30               # the longest a save waits for the lock
 GAME_TIMEOUT = LOCK_WAIT + 30
@@ -229,29 +229,31 @@ class FileSystemSaves(GameTest):
     def test_kill_at_each_step_of_a_save(self):
         self.require_tracing()
         start = [old(n) for n in OTHERS + ["Аня", "Боря"]]
-        done = sorted([r for r in start if r != old("Аня")] + [saved("Аня", 2)])
-        for call, ordinal, args in self.save_steps(start):
-            seconds = 0
-            with self.subTest(call=call, ordinal=ordinal, args=args[:70]):
-                folder = self.class_folder(start)
-                killed = subprocess.run(traced_command("-e", "trace=" + call,
-                                                       "-e", "inject=%s:signal=KILL:when=%d" % (call, ordinal)),
-                                        cwd=folder, input=play_input("Аня"), capture_output=True,
-                                        timeout=GAME_TIMEOUT, env=tracer_environment(),
-                                        preexec_fn=as_user(*member(ANYA)))
-                self.assertIn(killed.returncode, (-9, 137), "the game was not killed")
-                after = records(folder)
-                self.assertIn(after, (sorted(start), done), "score.dat is neither the old nor the new one")
-                rc, err, seconds = self.play(folder, "Боря", BORYA)
-                self.assertEqual(rc, 0, "the next game after %.1f s: %r" % (seconds, err))
-                self.assertSavedOrSaid(rc, err)
-                self.assertEqual(records(folder), sorted([r for r in after if r != old("Боря")] + [saved("Боря", 2)]))
-                self.assertNoLeftovers(folder)
-            if seconds > LOCK_WAIT / 2:
-                break   # the steps after one that left the lock held would each cost a lock wait
+        rewritten = [r for r in start if r != old("Аня")] + [saved("Аня", 2)]
+        for name, done in (("Аня", rewritten), ("Новый", start + [saved("Новый")])):   # a rewrite, an append
+            for call, ordinal, args in self.save_steps(start, name):
+                seconds = 0
+                with self.subTest(player=name, call=call, ordinal=ordinal, args=args[:70]):
+                    folder = self.class_folder(start)
+                    killed = subprocess.run(traced_command("-e", "trace=" + call,
+                                                           "-e", "inject=%s:signal=KILL:when=%d" % (call, ordinal)),
+                                            cwd=folder, input=play_input(name), capture_output=True,
+                                            timeout=GAME_TIMEOUT, env=tracer_environment(),
+                                            preexec_fn=as_user(*member(ANYA)))
+                    self.assertIn(killed.returncode, (-9, 137), "the game was not killed")
+                    after = records(folder)
+                    self.assertIn(after, (sorted(start), sorted(done)), "score.dat is neither the old nor the new one")
+                    rc, err, seconds = self.play(folder, "Боря", BORYA)
+                    self.assertEqual(rc, 0, "the next game after %.1f s: %r" % (seconds, err))
+                    self.assertSavedOrSaid(rc, err)
+                    self.assertEqual(records(folder),
+                                     sorted([r for r in after if r != old("Боря")] + [saved("Боря", 2)]))
+                    self.assertNoLeftovers(folder)
+                if seconds > LOCK_WAIT / 2:
+                    break   # the steps after one that left the lock held would each cost a lock wait
 
-    def save_steps(self, start):
-        """The file calls of Аня's save on this medium, from one traced game: (call,
+    def save_steps(self, start, name):
+        """The file calls of name's save on this medium, from one traced game: (call,
         ordinal among calls of that name, arguments) for each call after the report."""
         folder = self.class_folder(start)
         trace = os.path.join(self.dir.path, "trace")
@@ -259,21 +261,11 @@ class FileSystemSaves(GameTest):
         with open(trace, "wb"):
             os.chown(trace, ANYA, GROUP)
         result = subprocess.run([STRACE, "-f", "-o", trace, "-e", "trace=" + ",".join("?" + c for c in KILL_CALLS),
-                                 BINARY], cwd=folder, input=play_input("Аня"), capture_output=True, timeout=GAME_TIMEOUT,
-                                env=tracer_environment(), preexec_fn=as_user(*member(ANYA)))
+                                 BINARY], cwd=folder, input=play_input(name), capture_output=True,
+                                timeout=GAME_TIMEOUT, env=tracer_environment(), preexec_fn=as_user(*member(ANYA)))
         self.assertTrue(result.stdout.endswith(REPORT_END), result.stderr)
         self.assertEqual((result.returncode, result.stderr), (0, b""), "the save to be killed fails by itself")
-        counts, calls = {}, []
-        with open(trace, "rb") as f:
-            for line in f:
-                m = CALL_RE.match(line.rstrip(b"\n"))
-                if m:
-                    call = m.group(1).decode()
-                    counts[call] = counts.get(call, 0) + 1
-                    calls.append((call, counts[call], m.group(2)))
-        report = max(i for i, (call, _, args) in enumerate(calls) if call in ("write", "writev")
-                     and args.startswith(b"1,"))
-        return calls[report + 1:]
+        return calls_after_report(trace)
 
     def require_tracing(self):
         if not CAN_TRACE:
