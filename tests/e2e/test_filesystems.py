@@ -198,8 +198,7 @@ class FileSystemSaves(GameTest):
         self.addCleanup(self.finish, held, None)
         held.stdin.write(play_input("Аня"))
         held.stdin.close()
-        # (a listing, since a FUSE mount may answer a look-up of the name from its cache)
-        self.wait_for(lambda: LOCK in os.listdir(folder) or held.poll() is not None)
+        self.wait_for(lambda: os.path.lexists(os.path.join(folder, LOCK)) or held.poll() is not None)
         if held.poll() is not None:
             self.fail("the held game ended before it took the lock: %r" % held.stderr.read())
         # Meanwhile Боря (a rewrite) and Новый (an append) save; neither may store
