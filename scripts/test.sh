@@ -8,7 +8,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 # What a bare Debian machine lacks is installed first when we may, otherwise named.
 source scripts/packages.sh
-pz_require build play test package windows fuzz || exit 1
+pz_require build play test filesystems package windows fuzz || exit 1
 
 run_suite() {
     local dir=$1; shift

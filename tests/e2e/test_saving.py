@@ -29,6 +29,22 @@ APPEND_NEW = APPEND_OLD + b"\n" + record("Новый", 1, 25, 0, "нормаль
 APPEND_BY_REWRITE = b"\n".join([record("Новый", 1, 25, 0, "нормальный", GENIUS)] + APPEND_OLD[1:].split(b"\n"))
 
 
+def calls_after_report(trace):
+    """The calls a strace log shows after the game's last write to stdout (its report):
+    (call, ordinal among calls of that name in the whole log, arguments)."""
+    counts, calls = {}, []
+    with open(trace, "rb") as f:
+        for line in f:
+            m = CALL_RE.match(line.rstrip(b"\n"))
+            if m:
+                call = m.group(1).decode()
+                counts[call] = counts.get(call, 0) + 1
+                calls.append((call, counts[call], m.group(2)))
+    last_report = max(i for i, (call, _, args) in enumerate(calls)
+                      if call in ("write", "writev") and args.startswith(b"1,"))
+    return calls[last_report + 1:]
+
+
 def game_input(name):
     return uniform_answers(cp(name), 25, b"2")
 
@@ -72,17 +88,7 @@ class InterruptedSaves(GameTest):
         rc, out, _ = self.traced(stdin_path, ["-o", trace, "-e", "trace=" + ",".join("?" + c for c in FILE_CALLS)])
         self.assertEqual(rc, 0)
         self.assertTrue(out.endswith(REPORT_END))
-        counts, calls = {}, []
-        with open(trace, "rb") as f:
-            for line in f:
-                m = CALL_RE.match(line.rstrip(b"\n"))
-                if m:
-                    call = m.group(1).decode()
-                    counts[call] = counts.get(call, 0) + 1
-                    calls.append((call, counts[call], m.group(2)))
-        last_report = max(i for i, (call, _, args) in enumerate(calls)
-                          if call in ("write", "writev") and args.startswith(b"1,"))
-        save = calls[last_report + 1:]
+        save = calls_after_report(trace)
         self.assertTrue(any(call in ("link", "linkat") and cp(LOCK) in args for call, _, args in save),
                         "the save takes no lock")
         return save
