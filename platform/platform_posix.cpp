@@ -155,15 +155,19 @@ int keepRegular(int fd, bool singleLink) {
     if (fd < 0) return -1;
     struct stat info;
     const char* wrong = nullptr;
+    Failure kind = Failure::Other;
     if (fstat(fd, &info) != 0) {
         wrong = std::strerror(errno);
     } else if (!S_ISREG(info.st_mode)) {
         wrong = "not a regular file";
+    } else if (info.st_nlink == 0) {
+        wrong = "it was removed as it was opened";
+        kind = Failure::Missing;
     } else if (singleLink && info.st_nlink != 1) {
         wrong = "it has other hard links";
     }
     if (wrong == nullptr && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) return fd;
-    fail(wrong != nullptr ? wrong : std::strerror(errno));
+    fail(wrong != nullptr ? wrong : std::strerror(errno), kind);
     close(fd);
     return -1;
 }
@@ -355,7 +359,28 @@ bool identifyFile(FileHandle file, FileIdentity& identity) {
     return true;
 }
 
-bool removeName(const char* path) { return unlink(path) == 0 || errno == ENOENT || failWithErrno(); }
+namespace {
+
+// A share refuses to replace or remove a file that is open at that moment (EBUSY):
+// another game reading it, or this game's own close, which a share may finish
+// late. Such refusals pass, so they are tried again for up to three seconds.
+constexpr int kBusyAttempts = 60;
+constexpr int kBusyPauseMs = 50;
+
+template <typename Call>
+bool retryWhileBusy(Call call) {
+    for (int attempt = 1; call() != 0; ++attempt) {
+        if (errno != EBUSY || attempt == kBusyAttempts) return false;
+        pauseMs(kBusyPauseMs);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool removeName(const char* path) {
+    return retryWhileBusy([path] { return unlink(path); }) || errno == ENOENT || failWithErrno();
+}
 
 namespace {
 
@@ -366,18 +391,10 @@ void syncFolderOf(const char* path) {
     close(fd);
 }
 
-// A share refuses to replace a file another game is reading at that moment
-// (EBUSY); such refusals pass, so they are tried again.
-constexpr int kReplaceAttempts = 60;
-constexpr int kReplacePauseMs = 50;
-
 }  // namespace
 
 bool replaceFile(const char* from, const char* to) {
-    for (int attempt = 1; rename(from, to) != 0; ++attempt) {
-        if (errno != EBUSY || attempt == kReplaceAttempts) return failWithErrno();
-        pauseMs(kReplacePauseMs);
-    }
+    if (!retryWhileBusy([from, to] { return rename(from, to); })) return failWithErrno();
     syncFolderOf(to);  // the new content is in place already; this only hastens it to disk
     return true;
 }
@@ -470,7 +487,7 @@ FileHandle createLockFile(const char* path) {
 
 void dropLockFile(const char* path, FileHandle lock) {
     close(toDescriptor(lock));
-    unlink(path);
+    removeName(path);
 }
 
 FileHandle openForUpdate(const char* path) { return keepRegular(openRetrying(path, O_RDWR | O_NOFOLLOW), false); }

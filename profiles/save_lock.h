@@ -4,22 +4,10 @@
 // holder has ended or stopped is told from a live one on any file system.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "platform/platform.h"
-
-// How long the lock's waits last. PROZOROMETR_LOCK_WAIT_MS shortens them all in
-// proportion, for tests; the game itself never needs it.
-struct LockTimes {
-    int waitMs;      // the longest wait for another game's lock
-    int staleMs;     // a lock that stays unchanged this long has no live holder
-    int beatMs;      // how often a holder refreshes its lock
-    int oldMs;       // a lock older than this by the folder's own clock is stale at once
-    int announceMs;  // a wait this long is announced on stderr
-};
-LockTimes lockTimes();
 
 class LockHeartbeat;
 

@@ -275,6 +275,25 @@ def tracer_environment():
     return dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
 
 
+# Players of a class: members of one group, each with a private primary group.
+GROUP, ANYA, BORYA, EVE = 41000, 41001, 41002, 41003
+
+
+def member(uid):
+    """A player with a private primary group (Debian's default) who also belongs to GROUP."""
+    return (uid, uid, GROUP)
+
+
+# The lock's bounds shortened for the tests that wait for it (PROZOROMETR_LOCK_WAIT_MS):
+# a wait of LOCK_WAIT seconds, and a lock that stays unchanged a third of that is stale.
+LOCK_WAIT = 6
+WAIT_LINE = cp("prozorometr: another game is saving; waiting up to %d seconds for %s\n" % (LOCK_WAIT, LOCK))
+
+
+def shorten_lock_waits():
+    os.environ["PROZOROMETR_LOCK_WAIT_MS"] = str(LOCK_WAIT * 1000)
+
+
 def as_user(uid, gid, *more_groups):
     """A preexec_fn that runs the child as uid with primary group gid (and the
     further groups given), with umask 022 (the caller must be root)."""

@@ -12,14 +12,14 @@ import time
 import unittest
 
 import mountkit
-from gamekit import (BINARY, CAN_TRACE, GENIUS, SAVE_FAILURE_PREFIX, SCORE, STRACE, TEMP, GameTest, as_user,
-                     cp, game_command, record, run, traced_command, tracer_environment, uniform_answers)
-from test_hostile import ANYA, BORYA, GROUP, LOCK, member
+from gamekit import (ANYA, BINARY, BORYA, CAN_TRACE, GENIUS, GROUP, LOCK, LOCK_WAIT, SAVE_FAILURE_PREFIX, SCORE,
+                     STRACE, TEMP, GameTest, as_user, cp, game_command, member, record, run, shorten_lock_waits,
+                     traced_command, tracer_environment, uniform_answers)
 from test_saving import FILE_CALLS, REPORT_END, calls_after_report
 
-LOCK_WAIT = 30               # the longest a save waits for the lock
+shorten_lock_waits()
 GAME_TIMEOUT = LOCK_WAIT + 30
-HOLD_SECONDS = 3             # how long the held save keeps the lock
+HOLD_SECONDS = 3             # how long the held save keeps the lock: longer than a lock may stay unchanged
 WAIT_PREFIX = b"prozorometr: another game is saving; waiting"
 OTHERS = ["Класс%02d" % i for i in range(12)]   # records nobody touches in a test
 KILL_CALLS = FILE_CALLS + ["fchown", "fchownat", "utimensat", "ftruncate"]

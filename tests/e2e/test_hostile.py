@@ -14,14 +14,14 @@ import subprocess
 import time
 import unittest
 
-from gamekit import (BANNER_REST, BINARY, CAN_TRACE, DB, DB_FAILURE, GENIUS, INTRO1, LOCK, SAVE_FAILURE_PREFIX,
+from gamekit import (ANYA, BANNER_REST, BINARY, BORYA, CAN_TRACE, DB, DB_FAILURE, EVE, GENIUS, GROUP, INTRO1,
+                     LOCK, LOCK_WAIT, SAVE_FAILURE_PREFIX, WAIT_LINE, member, shorten_lock_waits,
                      SCORE, SCORE_FAILURE, TEMP, UNKNOWN, Database, GameTest, HeldLock, answer_first_after, as_user,
                      cp, expected_game, game_command, lock_text, record, run, screen, shown_records, summary,
                      traced_command, tracer_environment, uniform_answers)
 
 HANG_TIMEOUT = 10          # a game blocked on a FIFO fails the test instead of holding it up
 IS_ROOT = os.geteuid() == 0
-GROUP, ANYA, BORYA, EVE = 41000, 41001, 41002, 41003
 # Every game answers all 25 right, so every intellect label stays GENIUS; the
 # digit given in test 2 decides the character label (keys "1 2 3 4").
 CHARACTER = {b"1": "еврей", b"2": "нормальный", b"4": "экстримал"}
@@ -30,9 +30,7 @@ NEW = (0, 0, 0, UNKNOWN, UNKNOWN)
 SAVED, REWRITE_FAILS, SCORE_REFUSED, DB_REFUSED = "saved", "rewrite fails", "score.dat refused", "pz2004.db refused"
 RETURNING_REFUSED = "returning players refused"  # at the start; new players save
 UNSAVED = "not saved"  # either way of saving fails at the end
-# The lock's waits shortened for these tests: a wait of 6 s, a lock unchanged for 2 s stale.
-os.environ["PROZOROMETR_LOCK_WAIT_MS"] = "6000"
-WAIT_LINE = cp("prozorometr: another game is saving; waiting up to 6 seconds for %s\n" % LOCK)
+shorten_lock_waits()
 LAUNCHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "prozorometr-play")
 # What stands under a name, and how a game there must end. Targets: "file", an
 # existing file outside the play folder; "missing", a free path outside; "loot",
@@ -336,11 +334,6 @@ class SharedFolder(HostileGames):
                                 for name, count in saves.items()))
 
 
-def member(uid):
-    """A player with a private primary group (Debian's default) who also belongs to GROUP."""
-    return (uid, uid, GROUP)
-
-
 # Аня, Гость and Боря have played once, all right: every game keeps them GENIUS.
 CLASS_OLD = b"\n".join(record(n, 1, 25, 0, "еврей", GENIUS) for n in ("Аня", "Гость", "Боря"))
 # Folder set-ups of a class: the folder's mode and group, score.dat's owner, group
@@ -519,24 +512,6 @@ class TracedSaves(FolderSetUps):
         self.assertEqual(sorted(read(os.path.join(folder, SCORE)).split(b"\n")), sorted(expected))
         self.assertOnlyOwnFiles(folder, None)
 
-    def test_a_long_save_keeps_its_lock(self):
-        # The holder's copy is forced to disk for longer than a lock may stay unchanged
-        # (link() failing as on FAT, so the lock's name is made at once): its heartbeat
-        # keeps the lock fresh, and the waiting game appends only after the rewrite.
-        folder, no_links = self.folder(0o755, 0), ("-e", "inject=link:error=EPERM")
-        holder = self.traced(folder, "Гость", *no_links, "-e", "inject=fsync:delay_enter=3000000:when=1")
-        holder.stdin.write(uniform_answers(cp("Гость"), 25, b"4"))
-        holder.stdin.close()
-        deadline = time.monotonic() + 30
-        while not os.path.exists(os.path.join(folder, LOCK)) and time.monotonic() < deadline:
-            time.sleep(0.001)
-        waiting = self.traced(folder, "Новый", *no_links)
-        self.assertEqual(self.finish(waiting, uniform_answers(cp("Новый"), 25, b"4")), (0, WAIT_LINE))
-        self.assertEqual((holder.wait(timeout=120), holder.stderr.read()), (0, b""))
-        expected = [record(n, 1, 25, 0, "еврей", GENIUS) for n in ("Аня", "Боря")]
-        expected += [record("Гость", 2, 50, 0, "экстримал", GENIUS), record("Новый", 1, 25, 0, "экстримал", GENIUS)]
-        self.assertEqual(sorted(read(os.path.join(folder, SCORE)).split(b"\n")), sorted(expected))
-
     def test_copy_stays_private_until_whole_and_a_killed_save_blocks_nobody(self):
         folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o660))
         game = self.traced(folder, "Гость", "-e", "trace=fchown", "-e", "inject=fchown:signal=KILL:when=1")
@@ -572,11 +547,12 @@ UNSHARE = ["unshare", "--pid", "--fork", "--mount-proc"]   # a container's own p
 FAKETIME = shutil.which("faketime")
 # Games under a clock of their own: the lock's rules never compare this machine's clock with a file's stamp.
 SKEWED = [["faketime", "-f", "+120s"], ["faketime", "-f", "-120s"]] if FAKETIME else []
-HOLD = ("-e", "inject=fsync:delay_enter=3000000:when=1")   # a save that runs longer than a lock may stay unchanged
+# A save that runs longer than a lock may stay unchanged: its copy's rename held back.
+HOLD = ("-e", "inject=rename:delay_enter=3000000:when=1")
 
 
 @unittest.skipUnless(IS_ROOT and CAN_TRACE, "needs root and strace to fail or delay the game's calls")
-class LockRules(TracedSaves):
+class LockRules(FolderSetUps):
     """The writers' lock against what a class meets: holders in containers, on machines with
     other clocks, stopped, crashed or killed, and names planted or left under the lock's."""
 
@@ -603,6 +579,19 @@ class LockRules(TracedSaves):
                                     "экстримал", GENIUS)
         self.assertEqual(sorted(read(os.path.join(folder, SCORE)).split(b"\n")), sorted(expected.values()))
 
+    def test_a_long_save_keeps_its_lock(self):
+        # The holder's copy is put in place later than a lock may stay unchanged (link()
+        # failing as on FAT, so the lock's name is made at once): its heartbeat keeps the
+        # lock fresh, and the waiting game appends only after the rewrite.
+        folder, no_links = self.folder(0o755, 0), ("-e", "inject=link:error=EPERM")
+        holder = self.start(folder, "Гость", *no_links, *HOLD)
+        self.until_locked(folder)
+        waiter = self.start(folder, "Новый", *no_links)
+        self.assertEqual((waiter.wait(timeout=60), waiter.stderr.read()), (0, WAIT_LINE))
+        self.assertEqual((holder.wait(timeout=60), holder.stderr.read()), (0, b""))
+        self.assertRecords(folder, ["Гость", "Новый"])
+        self.assertOnlyOwnFiles(folder, None)
+
     def test_a_live_holder_elsewhere_is_waited_for(self):
         rows = [("the holder in another pid namespace", UNSHARE, ()), ("the waiter in another pid namespace", (), UNSHARE)]
         rows += [("the waiter's clock %s" % skew[-1], (), skew) for skew in SKEWED]
@@ -622,7 +611,8 @@ class LockRules(TracedSaves):
         # Гость's game stops right after its copy is on disk, for longer than a lock may stay
         # unchanged; three games save meanwhile. Resumed, it finds its lock gone and saves nothing.
         folder = self.folder(0o755, 0)
-        holder = self.start(folder, "Гость", "-e", "trace=fsync", "-e", "inject=fsync:signal=STOP:when=1")
+        # Its second fsync is its copy's; the first forced the lock's text to disk.
+        holder = self.start(folder, "Гость", "-e", "trace=fsync", "-e", "inject=fsync:signal=STOP:when=2")
         self.until_locked(folder)
         others = [self.start(folder, name) for name in ("Аня", "Новый", "Вика")]
         for game in others:
@@ -644,7 +634,8 @@ class LockRules(TracedSaves):
         folder = self.folder(0o755, 0)
         with open(os.path.join(folder, LOCK), "wb") as f:
             f.write(lock_text(ended.pid))
-        first = self.start(folder, "Гость", "-e", "inject=rename:delay_enter=1000000:when=1", *HOLD)
+        first = self.start(folder, "Гость", "-e", "inject=rename:delay_enter=1000000:when=1",
+                           "-e", "inject=fsync:delay_enter=3000000:when=2")
         second = self.start(folder, "Новый", "-e", "inject=rename:delay_enter=2000000:when=1")
         for game in (first, second):
             self.assertEqual(game.wait(timeout=60), 0, game.stderr.read())
@@ -655,10 +646,12 @@ class LockRules(TracedSaves):
         # Боря, whose files nobody else may read (umask 077), has one game killed while it takes
         # the lock and one while it holds it; Аня's game saves at once and clears both.
         private = as_user(*member(BORYA))
-        for call, left in (("link", LOCK + "."), ("fsync", LOCK)):
+        for call, left in (("link", LOCK + "."), ("fsync", LOCK)):   # the fsync of the append, the lock's is first
             with self.subTest(killed_at=call):
                 folder = self.folder(0o2775, GROUP, score_owner=(ANYA, GROUP, 0o664))
-                game = subprocess.Popen(traced_command("-e", "trace=" + call, "-e", "inject=%s:signal=KILL:when=1" % call),
+                when = 2 if call == "fsync" else 1
+                game = subprocess.Popen(traced_command("-e", "trace=" + call,
+                                                       "-e", "inject=%s:signal=KILL:when=%d" % (call, when)),
                                         cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, env=tracer_environment(),
                                         preexec_fn=lambda: (private(), os.umask(0o077)))
@@ -673,7 +666,7 @@ class LockRules(TracedSaves):
 
     def test_a_lock_left_in_a_sticky_folder_is_named_before_the_first_question(self):
         folder = self.folder(0o1777, 0, score_owner=(ANYA, ANYA, 0o666))
-        game = subprocess.Popen(traced_command("-e", "trace=fsync", "-e", "inject=fsync:signal=KILL:when=1"),
+        game = subprocess.Popen(traced_command("-e", "trace=fsync", "-e", "inject=fsync:signal=KILL:when=2"),
                                 cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, env=tracer_environment(),
                                 preexec_fn=as_user(*member(BORYA)))

@@ -138,42 +138,41 @@ class InterruptedSaves(GameTest):
         """Calls of a save on score.dat or the temporary file that open it for writing, write,
         flush, close a writer, free the temporary name, or replace score.dat, up to the commit
         (the replacement, or the flush of an append): any of them failing must leave score.dat
-        as it was, or saved whole another way. Calls on other descriptors (the run-time's own)
-        are left alone."""
-        save = self.save_calls(old, name)
-        commit = next((i for i, (c, _, _) in enumerate(save) if c.startswith("rename") or c == "fsync"), len(save))
-        if not save[commit][0].startswith("rename"):  # an append: its flush is the commit
-            commit = next((i for i, (c, _, _) in enumerate(save) if c.startswith("rename")), commit)
+        as it was, or saved whole another way. Calls on other descriptors (the run-time's own,
+        the lock's) are left alone."""
         errors = {"write": "ENOSPC", "writev": "ENOSPC", "pwrite64": "ENOSPC", "copy_file_range": "ENOSPC",
                   "fsync": "EIO", "fdatasync": "EIO",
                   "close": "EIO", "rename": "EIO", "renameat": "EIO", "renameat2": "EIO", "openat": "EACCES",
                   "open": "EACCES", "creat": "EACCES", "unlink": "EPERM", "unlinkat": "EPERM"}
         files = (cp(SCORE), cp(TEMP))
-        picked, open_fds = [], {}   # descriptor -> opened for writing
-        for call, ordinal, args in save[:commit + 1]:
+        picked, writers = [], {}   # descriptor -> the file it writes, for the descriptors opened on files
+        for call, ordinal, args in self.save_calls(old, name):
             if call in ("openat", "open", "creat"):
                 opened = re.search(rb'"([^"]*)".*= (\d+)$', args)
                 if not opened or opened.group(1) not in files:
                     continue
-                writer = re.search(rb"O_WRONLY|O_RDWR|O_CREAT", args) is not None
-                open_fds[opened.group(2)] = writer
-                if not writer:
+                if re.search(rb"O_WRONLY|O_RDWR|O_CREAT", args) is None:
                     continue
+                writers[opened.group(2)] = opened.group(1)
             elif call in ("write", "writev", "pwrite64", "fsync", "fdatasync", "close"):
                 fd = re.match(rb"(\d+)", args).group(1)
-                if fd not in open_fds or (call == "close" and not open_fds.pop(fd)):
+                if fd not in writers:
                     continue
+                if call == "close":
+                    writers.pop(fd)
             elif call == "copy_file_range":  # its second descriptor is the one written
-                fd = re.match(rb"\d+, [^,]+, (\d+)", args).group(1)
-                if fd not in open_fds:
+                if re.match(rb"\d+, [^,]+, (\d+)", args).group(1) not in writers:
                     continue
             elif call in ("unlink", "unlinkat"):  # freeing the temporary name, not the lock's own
                 named = re.search(rb'"([^"]*)"', args)
                 if not named or named.group(1) not in files:
                     continue
-            elif call not in errors:
+            elif call not in errors or (call.startswith("rename") and cp(LOCK) in args):
                 continue
             picked.append((call, ordinal, errors[call], args))
+            append_flushed = call == "fsync" and writers.get(re.match(rb"(\d+)", args).group(1)) == cp(SCORE)
+            if call.startswith("rename") or append_flushed:
+                break   # the commit
         return picked
 
     def check_failures_keep_score_file(self, old, name, saved_otherwise=None):
