@@ -42,12 +42,13 @@ start_wine() {
     "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
-# The database the Windows pzbank made must be the one the host's pzbank makes.
+# The database the Windows pzbank made must be the one the host's pzbank makes
+# (built on its own in $BUILD/host, without the tests).
 compare_database() {
-    mkdir -p "$BUILD/host"
-    g++ -std=c++20 -O1 -I. tools/pzbank.cpp "$BUILD/tools/shipped_character.cpp" -o "$BUILD/host/pzbank"
-    "$BUILD/host/pzbank" -o "$BUILD/host/pz2004.db" questions/bank/character.txt questions/bank/intellect.txt
-    cmp "$BUILD/host/pz2004.db" "$BUILD/pz2004.db"
+    cmake -S . -B "$BUILD/host" -DPZ_TESTS=OFF >/dev/null
+    cmake --build "$BUILD/host" --target pzbank -j "$JOBS" >/dev/null
+    "$BUILD/host/tools/pzbank" -o "$BUILD/host/compared.db" questions/bank/character.txt questions/bank/intellect.txt
+    cmp "$BUILD/host/compared.db" "$BUILD/pz2004.db"
     say "pz2004.db from the Windows pzbank is byte for byte the host's"
 }
 
@@ -67,10 +68,16 @@ check_package() {
     (cd "$BUILD" && cpack -G ZIP >/dev/null)
     python3 - "$BUILD"/prozorometr-*-win64.zip <<'EOF'
 import sys, zipfile
-names = sorted(n.split("/", 1)[1] for n in zipfile.ZipFile(sys.argv[1]).namelist())
+package = zipfile.ZipFile(sys.argv[1])
+names = sorted(n.split("/", 1)[1] for n in package.namelist())
 expected = ["LICENSE.txt", "README.txt", "prozorometr.cmd", "prozorometr.exe", "pz2004.db", "pzbank.exe", "pzcheck.exe"]
 if names != expected:
     sys.exit("the package holds %s, not %s" % (names, expected))
+# Notepad, old and new, reads UTF-8 with a byte order mark and CR LF line ends.
+readme = package.read(next(n for n in package.namelist() if n.endswith("/README.txt")))
+if not readme.startswith(b"\xef\xbb\xbf") or readme.count(b"\n") != readme.count(b"\r\n"):
+    sys.exit("README.txt lacks its byte order mark or has a line end other than CR LF")
+readme.decode("utf-8")
 print("test-windows.sh: package %s holds %s" % (sys.argv[1], ", ".join(names)), file=sys.stderr)
 EOF
 }
