@@ -52,15 +52,12 @@ compare_database() {
     say "pz2004.db from the Windows pzbank is byte for byte the host's"
 }
 
-# Runs every test; then shows why each skipped one did not run.
+# Runs every test; then shows the output of each failed one, why each skipped
+# one did not run (what cannot run under Wine), and the counts.
 run_tests() {
     local status=0
-    (cd "$BUILD" && ctest -j "$JOBS" --output-on-failure) || status=$?
-    say "not run under Wine, and why:"
-    awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 }
-         /^not run under Wine: / { print "    " test ": " substr($0, 21) }
-         / \.\.\. skipped / { sub(/ \(.*\) \.\.\. skipped/, ":"); print "    " test ", " $0 }' \
-        "$BUILD/Testing/Temporary/LastTest.log" >&2
+    (cd "$BUILD" && ctest -j "$JOBS" --output-junit junit.xml --test-output-size-passed 65536) || status=$?
+    python3 scripts/ctest-summary.py "$BUILD/junit.xml" >&2
     return "$status"
 }
 
@@ -87,7 +84,12 @@ build_googletest
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DPZ_WERROR=ON \
     -DGTest_DIR="$PWD/$BUILD/googletest/install/lib/cmake/GTest" >/dev/null
 start_wine
-cmake --build "$BUILD" -j "$JOBS"
+say "building in $BUILD (its output: $BUILD/build.log)"
+if ! cmake --build "$BUILD" -j "$JOBS" >"$BUILD/build.log" 2>&1; then
+    tail -n 40 "$BUILD/build.log" >&2
+    say "the build failed; see $BUILD/build.log"
+    exit 1
+fi
 compare_database
 run_tests
 check_package
