@@ -11,8 +11,9 @@ import sys
 import xml.etree.ElementTree as ElementTree
 
 SHOWN_LINES = 60  # of a failed test's output
-# How a skipped test says why: unittest's verbose line, or a test that cannot run under Wine.
-REASON = re.compile(r" \.\.\. skipped '(.*)'$|^not run under Wine: (.*)$", re.M)
+# How a skipped test says why: unittest's verbose line (the reason quoted as
+# Python quotes it), or a test that cannot run under Wine.
+REASON = re.compile(r""" \.\.\. skipped (?:'(.*)'|"(.*)")$|^not run under Wine: (.*)$""", re.M)
 
 
 def show_failure(case):
@@ -22,7 +23,7 @@ def show_failure(case):
 
 
 def show_skip(case):
-    reasons = collections.Counter(a or b for a, b in REASON.findall(case.findtext("system-out") or ""))
+    reasons = collections.Counter("".join(found) for found in REASON.findall(case.findtext("system-out") or ""))
     said = "; ".join(f"{reason} ({count} tests)" if count > 1 else reason for reason, count in reasons.items())
     print(f"  skipped: {case.get('name')}: {said or 'no reason given'}")
 
