@@ -1,5 +1,6 @@
 // The console: standard output as bytes, standard input through the C runtime's
-// buffered reads, and the raw key read of the platform layer for the pauses.
+// buffered reads a line at a time, and the raw key read of the platform layer for
+// the pauses.
 #include "app/console.h"
 
 #include <cstdio>
@@ -36,14 +37,25 @@ int readNameLine(char (&name)[kNameSize]) {
     return length;
 }
 
-void skipInputChar() {
-    flushOutput();
-    std::getchar();
+namespace {
+
+// Reads on from byte to the end of its line, the line feed included.
+void skipRestOfLine(int byte) {
+    while (byte != EOF && byte != '\n') byte = std::getchar();
 }
 
-int readAnswerChar() {
+}  // namespace
+
+void skipInputLine() {
     flushOutput();
-    return std::getchar();
+    skipRestOfLine(std::getchar());
+}
+
+int readAnswerLine() {
+    flushOutput();
+    int answer = std::getchar();
+    skipRestOfLine(answer);
+    return answer;
 }
 
 void waitForKey() {

@@ -1,6 +1,6 @@
 // Console conventions shared by every screen: bytes out through the standard
 // output stream, a line end that flushes, and the three kinds of input (the name
-// line, one buffered byte, one raw key). Output is flushed before every wait.
+// line, an answer line, one raw key). Output is flushed before every wait.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,12 @@ void flushOutput();
 // standard input had ended before the line began.
 int readNameLine(char (&name)[kNameSize]);
 
-// One byte of buffered standard input thrown away.
-void skipInputChar();
-// One byte of buffered standard input (0..255), or EOF at its end.
-int readAnswerChar();
+// One line of standard input thrown away, its line feed included.
+void skipInputLine();
+// Reads one line of standard input and keeps its first byte, so that a stray key
+// costs one answer at most and never shifts the answers that follow. Returns that
+// byte (0..255; a line feed for an empty line), or EOF when input had ended.
+int readAnswerLine();
 // One key from the terminal, without echo or Enter; returns at once without one.
 void waitForKey();
 

@@ -17,9 +17,9 @@ std::int32_t runIntellectTest() {
     std::int32_t rightCount = 0;
     for (std::int32_t number = 1; number <= kIntellectPerRun; ++number) {
         if (!pickIntellectQuestion()) return kTestAborted;
-        skipInputChar();
+        if (number == 1) skipInputLine();  // the introduction waits for one whole line
         showQuestion(number);
-        int answerChar = readAnswerChar();
+        int answerChar = readAnswerLine();
         if (answerChar != EOF && answerChar - '0' == runState.correctAnswer) ++rightCount;
     }
     return rightCount;
@@ -38,9 +38,8 @@ bool runCharacterTest() {
     waitForKey();
     for (std::int32_t number = 1; number <= kCharacterPerRun; ++number) {
         if (!pickCharacterQuestion()) return false;
-        skipInputChar();
         showQuestion(number);
-        countCharacterAnswer(readAnswerChar());
+        countCharacterAnswer(readAnswerLine());
     }
     return true;
 }

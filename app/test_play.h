@@ -1,6 +1,6 @@
 // The two tests: 25 intellect questions judged right or wrong, then 10 character
-// questions whose answers count for one of four categories. Each question takes
-// two bytes of input: one thrown away before its screen, one as its answer.
+// questions whose answers count for one of four categories. Each answer is one
+// line of input, of which only the first byte counts.
 #pragma once
 
 #include <cstdint>

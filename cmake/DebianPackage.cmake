@@ -47,7 +47,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-utils, xfonts-encodings")
+# luit shows the game on UTF-8 terminals. Debian 12 has it as a package of its
+# own, with its encoding tables and needing only libc; x11-utils still carried
+# it there (and conflicts with that package), but converts Windows-1251 only
+# with the tables of xfonts-encodings.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "luit | x11-utils")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xfonts-encodings")
 # The menu entry's launcher path is written while installing, so the staging
 # install must see the real prefix, with the staging folder as DESTDIR.
 set(CPACK_SET_DESTDIR ON)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sourced by the play, test and package commands: pz_require GROUP... finds the
 # packages of those groups in scripts/packages.list that this machine lacks. As
-# root it installs them with apt-get; otherwise it prints the command that would.
+# root it installs them with apt-get; otherwise it prints the command that would
+# (with sudo where there is one).
 # Run as a command, scripts/packages.sh GROUP... does the same.
 
 PZ_PACKAGE_LIST=${BASH_SOURCE[0]%/*}/packages.list
@@ -38,6 +39,16 @@ pz_find_missing() {
     return 0
 }
 
+# The command that installs pz_packages, for one who is not root: through sudo
+# where there is one (a bare Debian has none), otherwise as root.
+pz_install_hint() {
+    if command -v sudo >/dev/null; then
+        echo "sudo apt-get install ${pz_packages[*]}"
+    else
+        echo "apt-get install ${pz_packages[*]} (as root)"
+    fi
+}
+
 # Returns 0 once everything the groups need is there; otherwise 1, having said
 # why in one line on stderr.
 pz_require() {
@@ -49,7 +60,7 @@ pz_require() {
         return 1
     fi
     if [ "$(id -u)" != 0 ]; then
-        echo "$caller: missing $pz_reasons; install them with: sudo apt-get install ${pz_packages[*]}" >&2
+        echo "$caller: missing $pz_reasons; install them with: $(pz_install_hint)" >&2
         return 1
     fi
     echo "$caller: installing $pz_reasons" >&2

@@ -42,24 +42,22 @@ start_wine() {
     "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
-# The database the Windows pzbank made must be the one the host's pzbank makes.
+# The database the Windows pzbank made must be the one the host's pzbank makes
+# (built on its own in $BUILD/host, without the tests).
 compare_database() {
-    mkdir -p "$BUILD/host"
-    g++ -std=c++20 -O1 -I. tools/pzbank.cpp "$BUILD/tools/shipped_character.cpp" -o "$BUILD/host/pzbank"
-    "$BUILD/host/pzbank" -o "$BUILD/host/pz2004.db" questions/bank/character.txt questions/bank/intellect.txt
-    cmp "$BUILD/host/pz2004.db" "$BUILD/pz2004.db"
+    cmake -S . -B "$BUILD/host" -DPZ_TESTS=OFF >/dev/null
+    cmake --build "$BUILD/host" --target pzbank -j "$JOBS" >/dev/null
+    "$BUILD/host/tools/pzbank" -o "$BUILD/host/compared.db" questions/bank/character.txt questions/bank/intellect.txt
+    cmp "$BUILD/host/compared.db" "$BUILD/pz2004.db"
     say "pz2004.db from the Windows pzbank is byte for byte the host's"
 }
 
-# Runs every test; then shows why each skipped one did not run.
+# Runs every test; then shows the output of each failed one, why each skipped
+# one did not run (what cannot run under Wine), and the counts.
 run_tests() {
     local status=0
-    (cd "$BUILD" && ctest -j "$JOBS" --output-on-failure) || status=$?
-    say "not run under Wine, and why:"
-    awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 }
-         /^not run under Wine: / { print "    " test ": " substr($0, 21) }
-         / \.\.\. skipped / { sub(/ \(.*\) \.\.\. skipped/, ":"); print "    " test ", " $0 }' \
-        "$BUILD/Testing/Temporary/LastTest.log" >&2
+    (cd "$BUILD" && ctest -j "$JOBS" --output-junit junit.xml --test-output-size-passed 65536) || status=$?
+    python3 scripts/ctest-summary.py "$BUILD/junit.xml" >&2
     return "$status"
 }
 
@@ -67,10 +65,16 @@ check_package() {
     (cd "$BUILD" && cpack -G ZIP >/dev/null)
     python3 - "$BUILD"/prozorometr-*-win64.zip <<'EOF'
 import sys, zipfile
-names = sorted(n.split("/", 1)[1] for n in zipfile.ZipFile(sys.argv[1]).namelist())
+package = zipfile.ZipFile(sys.argv[1])
+names = sorted(n.split("/", 1)[1] for n in package.namelist())
 expected = ["LICENSE.txt", "README.txt", "prozorometr.cmd", "prozorometr.exe", "pz2004.db", "pzbank.exe", "pzcheck.exe"]
 if names != expected:
     sys.exit("the package holds %s, not %s" % (names, expected))
+# Notepad, old and new, reads UTF-8 with a byte order mark and CR LF line ends.
+readme = package.read(next(n for n in package.namelist() if n.endswith("/README.txt")))
+if not readme.startswith(b"\xef\xbb\xbf") or readme.count(b"\n") != readme.count(b"\r\n"):
+    sys.exit("README.txt lacks its byte order mark or has a line end other than CR LF")
+readme.decode("utf-8")
 print("test-windows.sh: package %s holds %s" % (sys.argv[1], ", ".join(names)), file=sys.stderr)
 EOF
 }
@@ -80,7 +84,12 @@ build_googletest
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DPZ_WERROR=ON \
     -DGTest_DIR="$PWD/$BUILD/googletest/install/lib/cmake/GTest" >/dev/null
 start_wine
-cmake --build "$BUILD" -j "$JOBS"
+say "building in $BUILD (its output: $BUILD/build.log)"
+if ! cmake --build "$BUILD" -j "$JOBS" >"$BUILD/build.log" 2>&1; then
+    tail -n 40 "$BUILD/build.log" >&2
+    say "the build failed; see $BUILD/build.log"
+    exit 1
+fi
 compare_database
 run_tests
 check_package

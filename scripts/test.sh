@@ -1,24 +1,128 @@
 #!/usr/bin/env bash
-# Builds the game and runs every test twice: a warnings-as-errors build, then a
-# build under AddressSanitizer and UndefinedBehaviorSanitizer. Then the Windows
-# build, cross-compiled and tested under Wine, and a short run of the fuzz targets.
-set -euo pipefail
+# Builds the game and runs every test, in four phases, each in a build folder
+# of its own:
+#   plain     a warnings-as-errors build and all its tests      build-test
+#   sanitize  the same under AddressSanitizer and UBSan         build-sanitize
+#   windows   the Windows build tested under Wine (test-windows.sh)
+#                                                               build-windows
+#   fuzz      a short run of the fuzz targets (fuzz.sh --ci)    build-fuzz
+# Every phase runs whatever the others did. One whose packages are missing, where
+# they may not be installed (not root), is skipped and says why. The output ends
+# with one line per phase; the status is 1 when any phase failed.
+#
+#   scripts/test.sh [PHASE...]   run the phases (all four, or those named)
+#   scripts/test.sh --clean      remove the four build folders instead
+set -uo pipefail  # not -e: a phase that fails must not hide whether the others pass
 cd "$(dirname "$0")/.."
-jobs=$(nproc 2>/dev/null || echo 2)
-
-# What a bare Debian machine lacks is installed first when we may, otherwise named.
 source scripts/packages.sh
-pz_require build play test filesystems package windows fuzz || exit 1
 
-run_suite() {
-    local dir=$1; shift
-    cmake -S . -B "$dir" -DPZ_WERROR=ON "$@" >/dev/null
-    cmake --build "$dir" -j "$jobs"
-    (cd "$dir" && ctest --output-on-failure -j "$jobs")
+FOLDERS=(build-test build-sanitize build-windows build-fuzz)
+JOBS=$(nproc 2>/dev/null || echo 2)
+summary=() # one line per phase
+failures=0
+
+say() { echo "test.sh: $*"; }
+
+# Configures and builds the folder with the options given (the build's output
+# goes to build.log there), then runs all its tests; sets outcome and counts.
+run_ctest_phase() {
+    local dir=$1 junit=$1/junit.xml report
+    shift
+    mkdir -p "$dir"
+    rm -f "$junit"
+    say "building in $dir (its output: $dir/build.log)"
+    if ! { cmake -S . -B "$dir" -DPZ_WERROR=ON -DPZ_TESTS=ON "$@" && cmake --build "$dir" -j "$JOBS"; } \
+        >"$dir/build.log" 2>&1; then
+        tail -n 40 "$dir/build.log"
+        counts="the build failed; see $dir/build.log"
+        return
+    fi
+    say "running its tests (their output: $dir/ctest.log)"
+    (cd "$dir" && ctest -j "$JOBS" --output-junit junit.xml --test-output-size-passed 65536 >ctest.log 2>&1) &&
+        outcome=passed
+    if [ -f "$junit" ]; then
+        report=$(python3 scripts/ctest-summary.py "$junit")
+        counts=${report##*$'\n'}  # its last line; what fails or skips comes before
+        [ "$report" = "$counts" ] || printf '%s\n' "${report%$'\n'*}"
+    else
+        tail -n 20 "$dir/ctest.log"
+        counts="ctest did not run; see $dir/ctest.log"
+    fi
 }
 
-run_suite build
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_suite build-sanitize -DPZ_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-scripts/test-windows.sh
-scripts/fuzz.sh --ci
+run_plain() { run_ctest_phase build-test; }
+
+run_sanitize() {
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        run_ctest_phase build-sanitize -DPZ_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+}
+
+# The Wine prefix (about 700 MB) goes afterwards: the next run makes it anew in
+# seconds, and its Wine server has ended with test-windows.sh.
+run_windows() {
+    rm -f build-windows/junit.xml
+    scripts/test-windows.sh && outcome=passed
+    rm -rf build-windows/wineprefix
+    if [ -f build-windows/junit.xml ]; then
+        counts=$(python3 scripts/ctest-summary.py --counts build-windows/junit.xml)
+    else
+        counts="stopped before its tests; see above"
+    fi
+}
+
+# fuzz.sh --ci fuzzes each target that has seeds in fuzz/corpus, 30 s each.
+run_fuzz() {
+    local clean targets
+    mkdir -p build-fuzz
+    scripts/fuzz.sh --ci 2>&1 | tee build-fuzz/fuzz.log && outcome=passed
+    clean=$(grep -c ', nothing found$' build-fuzz/fuzz.log)
+    targets=$(find fuzz/corpus -mindepth 1 -maxdepth 1 -type d | wc -l)
+    counts="$clean of $targets targets fuzzed 30 s each with nothing found"
+}
+
+# Runs one phase: its name, the package groups it cannot do without, what it
+# does, and the function that does it (setting outcome and counts).
+phase() {
+    local name=$1 groups=$2 what=$3 run=$4 started=$SECONDS
+    printf '\n=== test.sh: %s: %s ===\n' "$name" "$what"
+    outcome=failed counts=
+    pz_find_missing $groups
+    if ((${#pz_packages[@]} == 0)); then
+        "$run"
+    elif [ "$(id -u)" = 0 ]; then
+        counts="missing $pz_reasons, which apt-get did not install"
+    else
+        outcome=skipped counts="missing $pz_reasons; to run it: $(pz_install_hint)"
+    fi
+    say "$name $outcome: $counts"
+    [ "$outcome" = failed ] && failures=$((failures + 1))
+    summary+=("$(printf '%-9s %-8s %s (%d s)' "$name" "$outcome" "$counts" $((SECONDS - started)))")
+}
+
+wanted=" ${*:-plain sanitize windows fuzz} "
+if [ "$wanted" = " --clean " ]; then
+    rm -rf "${FOLDERS[@]}"
+    say "removed ${FOLDERS[*]}"
+    exit 0
+fi
+for name in $wanted; do
+    case $name in plain | sanitize | windows | fuzz) ;; *) echo "usage: $0 [--clean | PHASE...]" >&2; exit 2 ;; esac
+done
+want() { [[ $wanted == *" $1 "* ]]; }
+
+# What the machine lacks is installed first when we may; otherwise it is named
+# once here, and each phase that cannot do without it is skipped.
+pz_require build play test testtools filesystems package windows fuzz
+want plain && phase plain "build test" "warnings as errors, every test" run_plain
+want sanitize && phase sanitize "build test" "AddressSanitizer and UndefinedBehaviorSanitizer, every test" run_sanitize
+want windows && phase windows "build test windows" "the Windows build, tested under Wine" run_windows
+want fuzz && phase fuzz "build fuzz" "the fuzz targets, seeds and 30 s each" run_fuzz
+
+printf '\n=== test.sh: summary ===\n'
+printf '%s\n' "${summary[@]}"
+took="$((SECONDS / 60)) min $((SECONDS % 60)) s"
+if ((failures > 0)); then
+    say "$failures of ${#summary[@]} phases failed ($took)"
+    exit 1
+fi
+say "no phase failed ($took)"

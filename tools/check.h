@@ -3,11 +3,20 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
 enum class Severity { Error, Warning, Note };
+
+// Where a line of the checked bytes was written, when they were built from other
+// files (pzbank's sources): findings name that file and line, so the author sees
+// where to mend.
+struct LineOrigin {
+    const char* path;
+    long line;
+};
 
 // What has been said about one file. Every kind of finding is shown at most
 // kShownPerKind times; the rest are counted and mentioned once at the end.
@@ -17,6 +26,8 @@ struct FileReport {
     int warnings = 0;
     std::map<std::string, int> foundByKind = {};
     std::vector<std::string> summary = {};
+    std::vector<LineOrigin> origins = {};  // of lines 1, 2, ...; empty: the file's own lines
+    std::FILE* out = stdout;
 };
 
 inline constexpr int kShownPerKind = 10;
@@ -24,8 +35,16 @@ inline constexpr int kShownPerKind = 10;
 // Records and prints one finding; line 0 means the file as a whole.
 void diagnose(FileReport& report, long line, Severity severity, const std::string& kind, const std::string& text);
 
+// How a finding's text names lines first to last (last 0: first alone) of the
+// checked bytes: "line 7", "lines 7-10", or, with origins, "source.txt:7" and
+// "source.txt:7-10".
+std::string lineName(const FileReport& report, long first, long last = 0);
+
 // Adds a line to the summary printed after the findings.
 void summarize(FileReport& report, const std::string& text);
+
+// Prints the counts of findings not shown.
+void finishFindings(const FileReport& report);
 
 // Prints the counts of findings not shown, the summary and the file's verdict.
 void finishReport(const FileReport& report);
@@ -44,6 +63,10 @@ bool readWholeFile(FileReport& report, std::string& bytes);
 
 // Checks a question database the way the game reads it.
 void checkDatabase(FileReport& report);
+
+// Checks the bytes of a question database not yet written (opens: whether the
+// game could open it), as checkDatabase does.
+void checkDatabaseBytes(FileReport& report, std::string bytes, bool opens);
 
 // Checks a score file the way the game reads it.
 void checkScoreFile(FileReport& report);

@@ -165,8 +165,8 @@ void checkTexts(DatabaseScan& scan, long record, long firstLine) {
         if (!added) {
             diagnose(scan.report, firstLine, Severity::Error, "duplicate question",
                      "question " + quoteText(question.questionText, std::strlen(question.questionText)) +
-                         " is the same as that of record " + std::to_string(earlier->second) + " (line " +
-                         std::to_string((earlier->second - 1) * kLinesPerRecord + 1) + ")");
+                         " is the same as that of record " + std::to_string(earlier->second) + " (" +
+                         lineName(scan.report, (earlier->second - 1) * kLinesPerRecord + 1) + ")");
         }
     }
     for (int answer = 0; answer < kAnswerCount; ++answer) {
@@ -199,8 +199,8 @@ void checkAnswerSet(DatabaseScan& scan, long record, long firstLine) {
     long earlierLine = (earlier->second - 1) * kLinesPerRecord + 2;
     diagnose(scan.report, firstLine + 1, Severity::Warning, "same answer set",
              "record " + std::to_string(record) + " has the same four answers as record " +
-                 std::to_string(earlier->second) + " (lines " + std::to_string(earlierLine) + "-" +
-                 std::to_string(earlierLine + kAnswerCount - 1) + "); change one set");
+                 std::to_string(earlier->second) + " (" +
+                 lineName(scan.report, earlierLine, earlierLine + kAnswerCount - 1) + "); change one set");
 }
 
 // Warns about text after the key, which the game never reads.
@@ -329,8 +329,13 @@ void summarizeDatabase(DatabaseScan& scan, bool opens) {
 }  // namespace
 
 void checkDatabase(FileReport& report) {
-    DatabaseScan scan{report};
-    if (!readWholeFile(report, scan.bytes)) return;
+    std::string bytes;
+    if (!readWholeFile(report, bytes)) return;
+    checkDatabaseBytes(report, std::move(bytes), opensLikeTheGame(report.path));
+}
+
+void checkDatabaseBytes(FileReport& report, std::string bytes, bool opens) {
+    DatabaseScan scan{report, std::move(bytes)};
     scan.lines = splitLines(scan.bytes);
     ByteReader counted(scan.bytes);
     scan.passes = countRecordPasses(counted);
@@ -339,5 +344,5 @@ void checkDatabase(FileReport& report) {
     reportKeyBalance(scan.balance, report);
     reportGiveaways(scan.giveaways, report);
     checkLayout(scan);
-    summarizeDatabase(scan, opensLikeTheGame(report.path));
+    summarizeDatabase(scan, opens);
 }

@@ -38,9 +38,13 @@ std::set<std::string> answerTokens(const char* text) {
     }
 }
 
-std::string listLines(const std::vector<long>& lines) {
-    std::string list;
-    for (long line : lines) list += (list.empty() ? "" : ", ") + std::to_string(line);
+// "lines 2, 8, 14", or with the report's origins "character.txt:2, character.txt:8, ...".
+std::string listLines(const FileReport& report, const std::vector<long>& lines) {
+    std::string list = report.origins.empty() ? "lines " : "";
+    for (std::size_t at = 0; at < lines.size(); ++at) {
+        if (at > 0) list += ", ";
+        list += report.origins.empty() ? std::to_string(lines[at]) : lineName(report, lines[at]);
+    }
     return list;
 }
 
@@ -75,7 +79,7 @@ void reportGiveaways(const GiveawayTally& tally, FileReport& report) {
         diagnose(report, 0, Severity::Warning, "giveaway",
                  std::string(isStem ? "the word stem " : "the mark ") + quoteText(token) + " stands in " +
                      std::to_string(lines[category].size()) + " " + kCategoryNames[category] +
-                     " answers and in no other category's (lines " + listLines(lines[category]) +
+                     " answers and in no other category's (" + listLines(report, lines[category]) +
                      "); a player could learn it instead of weighing the answers");
     }
 }

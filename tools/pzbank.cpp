@@ -1,21 +1,25 @@
-// Builds a question database from readable sources: UTF-8 files of six-line
-// records (question, four answers, key), converted to Windows-1251. A key of four
-// digits makes a character question, one digit an intellect question; without
-// character questions the shipped character test is used. Any line the game could
-// not read as written stops the build with a message naming the file and line,
-// and nothing is written.
+// Builds a question database from readable sources: files of six-line records
+// (question, four answers, key) in UTF-8 or Windows-1251, as any editor saves
+// them, converted to Windows-1251. A key of four digits makes a character
+// question, one digit an intellect question; without character questions the
+// shipped character test is used. Any line the game could not read as written
+// stops the build with a message naming the file and line, and nothing is
+// written; the checker's findings on the result are named at the sources' lines.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/cp1251.h"
 #include "core/run_state.h"
 #include "questions/question_db.h"
+#include "tools/check.h"
 #include "tools/read_file.h"
 #include "tools/shipped_character.h"
+#include "tools/source_text.h"
 
 namespace {
 
@@ -25,6 +29,7 @@ struct SourceFile {
     const char* path;
     std::string bytes;
     int errors = 0;
+    SourceEncoding encoding = SourceEncoding::Utf8;
 };
 
 void reportError(SourceFile& source, long line, long column, const std::string& text) {
@@ -38,8 +43,9 @@ void reportError(SourceFile& source, long line, long column, const std::string& 
     ++source.errors;
 }
 
-// Column of a byte offset in UTF-8 text, counted in characters from 1.
-long columnOf(const std::string& line, std::size_t offset) {
+// Column of a byte offset in the source's line, counted in characters from 1.
+long columnOf(const SourceFile& source, std::string_view line, std::size_t offset) {
+    if (source.encoding == SourceEncoding::Windows1251) return static_cast<long>(offset) + 1;
     long column = 1;
     for (std::size_t at = 0; at < offset; ++at) {
         if ((static_cast<unsigned char>(line[at]) & 0xC0) != 0x80) ++column;
@@ -48,7 +54,7 @@ long columnOf(const std::string& line, std::size_t offset) {
 }
 
 // Why the sequence at badAt could not be converted.
-std::string conversionFault(const std::string& line, std::size_t badAt) {
+std::string conversionFault(std::string_view line, std::size_t badAt) {
     unsigned long point = 0;
     char text[64];
     if (cp1251::decodeUtf8(line.data(), line.size(), badAt, point) == 0) {
@@ -59,36 +65,58 @@ std::string conversionFault(const std::string& line, std::size_t badAt) {
     return text;
 }
 
-// Converts one line (without its line feed) and appends it to out with a line feed.
-void convertLine(SourceFile& source, long number, const std::string& line, std::string& out) {
-    std::size_t carriageReturn = line.find('\r');
-    if (carriageReturn != std::string::npos) {
-        reportError(source, number, columnOf(line, carriageReturn), "carriage return; use bare line feeds");
-        return;
+// The line in Windows-1251 bytes, or false with an error reported.
+bool encodeLine(SourceFile& source, long number, std::string_view line, std::string& converted) {
+    if (source.encoding == SourceEncoding::Windows1251) {
+        std::size_t undefined = line.find('\x98');
+        if (undefined == std::string_view::npos) {
+            converted = line;
+            return true;
+        }
+        reportError(source, number, columnOf(source, line, undefined), "byte 0x98 is not defined in Windows-1251");
+        return false;
     }
-    std::string converted(line.size(), '\0');
+    converted.assign(line.size(), '\0');
     std::size_t badAt = 0;
     long length = cp1251::fromUtf8(line.data(), line.size(), converted.data(), badAt);
-    if (length < 0) {
-        reportError(source, number, columnOf(line, badAt), conversionFault(line, badAt));
+    if (length >= 0) {
+        converted.resize(static_cast<std::size_t>(length));
+        return true;
+    }
+    reportError(source, number, columnOf(source, line, badAt), conversionFault(line, badAt));
+    return false;
+}
+
+// Converts one line (without its line end) and appends it to out with a line feed.
+void convertLine(SourceFile& source, long number, std::string_view line, std::string& out) {
+    std::size_t carriageReturn = line.find('\r');
+    if (carriageReturn != std::string_view::npos) {
+        reportError(source, number, columnOf(source, line, carriageReturn),
+                    "carriage return inside the line; the game would print it and overwrite the line");
         return;
     }
+    std::string converted;
+    if (!encodeLine(source, number, line, converted)) return;
+    long length = static_cast<long>(converted.size());
     if (length > kMaxLineLength) {
         reportError(source, number, 0,
                     "line is " + std::to_string(length) + " bytes in Windows-1251; the game keeps only " +
                         std::to_string(kMaxLineLength));
         return;
     }
-    out.append(converted.data(), static_cast<std::size_t>(length));
+    out += converted;
     out.push_back('\n');
 }
 
-// The sorted database: the character test first, then the intellect questions.
+// The sorted database: the character test first, then the intellect questions,
+// with the source line each of their lines came from.
 struct Bank {
     std::string character;
     std::string intellect;
     long characterRecords = 0;
     long intellectRecords = 0;
+    std::vector<LineOrigin> characterOrigins = {};
+    std::vector<LineOrigin> intellectOrigins = {};
 };
 
 bool isIntellectKey(const std::string& key) { return key.size() == 1 && key[0] >= '1' && key[0] <= '4'; }
@@ -107,43 +135,51 @@ bool isCharacterKey(const std::string& key) {
 void fileRecord(SourceFile& source, long keyLine, const std::string& record, Bank& bank) {
     std::size_t keyStart = record.rfind('\n', record.size() - 2) + 1;
     std::string key = record.substr(keyStart, record.size() - 1 - keyStart);
-    if (isCharacterKey(key)) {
-        bank.character += record;
-        ++bank.characterRecords;
-    } else if (isIntellectKey(key)) {
-        bank.intellect += record;
-        ++bank.intellectRecords;
-    } else {
+    bool character = isCharacterKey(key);
+    if (!character && !isIntellectKey(key)) {
         reportError(source, keyLine, 1,
                     "the key is neither one digit 1-4 (an intellect question) nor four (a character question)");
+        return;
     }
+    (character ? bank.character : bank.intellect) += record;
+    ++(character ? bank.characterRecords : bank.intellectRecords);
+    std::vector<LineOrigin>& origins = character ? bank.characterOrigins : bank.intellectOrigins;
+    for (long line = keyLine - kLinesPerRecord + 1; line <= keyLine; ++line) origins.push_back({source.path, line});
+}
+
+// Says how the source is read when that is not plain UTF-8; false when it cannot be.
+bool noteEncoding(SourceFile& source) {
+    if (source.encoding == SourceEncoding::Utf16) {
+        reportError(source, 0, 0, "the file is UTF-16 (Notepad's \"Unicode\"); save it as UTF-8 or ANSI");
+        return false;
+    }
+    if (source.encoding == SourceEncoding::Windows1251) {
+        std::fprintf(stderr, "%s: note: not UTF-8, so read as Windows-1251 (Notepad's \"ANSI\" on a Russian "
+                     "Windows)\n", source.path);
+    }
+    return true;
 }
 
 // Converts a whole source, record by record, into the bank. Returns its number of lines.
 long convertSource(SourceFile& source, Bank& bank) {
+    SourceText text = splitSource(source.bytes);
+    source.encoding = text.encoding;
+    if (!noteEncoding(source)) return 0;
     long lines = 0;
     int errorsBefore = source.errors;
     std::string record;
-    std::size_t start = 0;
-    while (start < source.bytes.size()) {
-        std::size_t end = source.bytes.find('\n', start);
-        ++lines;
-        if (end == std::string::npos) {
-            reportError(source, lines, 0, "last line has no line feed");
-            end = source.bytes.size();
-        }
-        convertLine(source, lines, source.bytes.substr(start, end - start), record);
-        if (lines % kLinesPerRecord == 0) {
-            if (source.errors == errorsBefore) fileRecord(source, lines, record, bank);
-            record.clear();
-        }
-        start = end + 1;
+    for (std::string_view line : text.lines) {
+        convertLine(source, ++lines, line, record);
+        if (lines % kLinesPerRecord != 0) continue;
+        if (source.errors == errorsBefore) fileRecord(source, lines, record, bank);
+        record.clear();
     }
     return lines;
 }
 
 // Checks that the source is made of whole records.
 void checkWholeRecords(SourceFile& source, long lines) {
+    if (lines == 0 && source.errors > 0) return;  // not read at all
     if (lines == 0) {
         reportError(source, 0, 0, "no records");
     } else if (lines % kLinesPerRecord != 0) {
@@ -193,14 +229,16 @@ bool writeDatabase(const char* path, const std::string& bytes) {
 
 const char* const kUsage =
     "Usage: pzbank -o OUTPUT SOURCE...\n"
-    "Builds a question database (pz2004.db) from UTF-8 sources of six-line records:\n"
-    "a question, four answers and a key. A key of one digit 1-4 (the right answer)\n"
+    "Builds a question database (pz2004.db) from sources of six-line records: a\n"
+    "question, four answers and a key. A key of one digit 1-4 (the right answer)\n"
     "makes an intellect question; a key of four digits such as \"3 1 4 2\" (the\n"
     "character each answer counts for: 1 prudent, 2 ordinary, 3 eccentric,\n"
     "4 reckless) makes a character question. The sources need at least 25 intellect\n"
     "questions and exactly 25 character questions, or none: then the shipped\n"
-    "character test is used. Errors name the file, line and column; on an error\n"
-    "nothing is written. Check the result with pzcheck --db OUTPUT.\n"
+    "character test is used. A source may be UTF-8, with or without a byte order\n"
+    "mark, or Windows-1251 (\"ANSI\"), with LF or CR LF line ends. Errors name the\n"
+    "file, line and column; on an error nothing is written. The checker's warnings\n"
+    "on the result (see pzcheck) are named at the sources' lines too.\n"
     "\n"
     "  -o OUTPUT    the database to write (replaced whole when the build succeeds)\n"
     "  -h, --help   show this help and exit\n";
@@ -220,6 +258,18 @@ int convertSources(std::vector<SourceFile>& sources, Bank& bank) {
     return errors;
 }
 
+// Runs the checker on the database about to be written, naming the sources'
+// lines. Returns false when it found an error.
+bool checkBank(const char* output, const Bank& bank, const std::string& database) {
+    FileReport report{output};
+    report.out = stderr;
+    report.origins = bank.characterOrigins;
+    report.origins.insert(report.origins.end(), bank.intellectOrigins.begin(), bank.intellectOrigins.end());
+    checkDatabaseBytes(report, database, true);
+    finishFindings(report);
+    return report.errors == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -235,5 +285,7 @@ int main(int argc, char** argv) {
     for (int at = 3; at < argc; ++at) sources.push_back(SourceFile{argv[at], {}});
     Bank bank;
     if (convertSources(sources, bank) > 0 || !checkBankCounts(bank)) return 1;
-    return writeDatabase(argv[2], bank.character + bank.intellect) ? 0 : 1;
+    std::string database = bank.character + bank.intellect;
+    if (!checkBank(argv[2], bank, database)) return 1;
+    return writeDatabase(argv[2], database) ? 0 : 1;
 }

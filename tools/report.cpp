@@ -31,34 +31,54 @@ void appendUtf8(std::string& out, unsigned long point) {
     }
 }
 
+// Where line of the checked bytes was written, or null when they are the file's own.
+const LineOrigin* originOf(const FileReport& report, long line) {
+    if (line < 1 || line > static_cast<long>(report.origins.size())) return nullptr;
+    return &report.origins[static_cast<std::size_t>(line - 1)];
+}
+
 }  // namespace
 
 void diagnose(FileReport& report, long line, Severity severity, const std::string& kind, const std::string& text) {
     if (severity == Severity::Error) ++report.errors;
     if (severity == Severity::Warning) ++report.warnings;
     if (++report.foundByKind[kind] > kShownPerKind) return;
-    if (line > 0) {
-        std::printf("%s:%ld: %s: %s\n", report.path.c_str(), line, severityName(severity), text.c_str());
+    const LineOrigin* origin = originOf(report, line);
+    if (origin != nullptr) {
+        std::fprintf(report.out, "%s:%ld: %s: %s\n", origin->path, origin->line, severityName(severity), text.c_str());
+    } else if (line > 0) {
+        std::fprintf(report.out, "%s:%ld: %s: %s\n", report.path.c_str(), line, severityName(severity), text.c_str());
     } else {
-        std::printf("%s: %s: %s\n", report.path.c_str(), severityName(severity), text.c_str());
+        std::fprintf(report.out, "%s: %s: %s\n", report.path.c_str(), severityName(severity), text.c_str());
     }
+}
+
+std::string lineName(const FileReport& report, long first, long last) {
+    const LineOrigin* origin = originOf(report, first);
+    std::string range = last > first ? "-" + std::to_string((origin ? origin->line : first) + last - first) : "";
+    if (origin != nullptr) return origin->path + (":" + std::to_string(origin->line)) + range;
+    return (range.empty() ? "line " : "lines ") + std::to_string(first) + range;
 }
 
 void summarize(FileReport& report, const std::string& text) { report.summary.push_back(text); }
 
-void finishReport(const FileReport& report) {
+void finishFindings(const FileReport& report) {
     for (const auto& [kind, found] : report.foundByKind) {
         if (found <= kShownPerKind) continue;
-        std::printf("%s: note: %d more findings of this kind not shown (%s)\n", report.path.c_str(),
-                    found - kShownPerKind, kind.c_str());
+        std::fprintf(report.out, "%s: note: %d more findings of this kind not shown (%s)\n", report.path.c_str(),
+                     found - kShownPerKind, kind.c_str());
     }
-    for (const std::string& line : report.summary) std::printf("%s: %s\n", report.path.c_str(), line.c_str());
+}
+
+void finishReport(const FileReport& report) {
+    finishFindings(report);
+    for (const std::string& line : report.summary) std::fprintf(report.out, "%s: %s\n", report.path.c_str(), line.c_str());
     if (report.errors == 0 && report.warnings == 0) {
-        std::printf("%s: clean\n", report.path.c_str());
+        std::fprintf(report.out, "%s: clean\n", report.path.c_str());
         return;
     }
-    std::printf("%s: %d error%s, %d warning%s\n", report.path.c_str(), report.errors, report.errors == 1 ? "" : "s",
-                report.warnings, report.warnings == 1 ? "" : "s");
+    std::fprintf(report.out, "%s: %d error%s, %d warning%s\n", report.path.c_str(), report.errors,
+                 report.errors == 1 ? "" : "s", report.warnings, report.warnings == 1 ? "" : "s");
 }
 
 std::string quoteText(const char* bytes, std::size_t size) {

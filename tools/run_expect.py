@@ -7,6 +7,7 @@ An expectation file holds one directive per line ('#' starts a comment):
   has TEXT           the last run printed TEXT (stdout and stderr together)
   lacks TEXT         the last run did not print TEXT
   nofile PATH        PATH does not exist
+  same PATH PATH     the two files hold the same bytes
   copy FROM TO       copy a file
   cd DIR             run later commands in DIR
 {out} in arguments is a scratch folder of the test, emptied first. Every run
@@ -62,6 +63,11 @@ def main():
             elif directive == "nofile":
                 if os.path.exists(rest):
                     failures.append(f"{where}: {rest} exists")
+            elif directive == "same":
+                first, second = shlex.split(rest)
+                with open(first, "rb") as one, open(second, "rb") as other:
+                    if one.read() != other.read():
+                        failures.append(f"{where}: {first} and {second} differ")
             elif directive == "copy":
                 source, target = shlex.split(rest)
                 shutil.copyfile(source, target)

@@ -2,12 +2,15 @@
 
 The tests run the real game binary (path in PZ_BINARY, started through the
 command in PZ_RUNNER when one is given, as Wine runs a Windows build) in a fresh
-temporary folder per test, with a question database built here: every question text
+temporary folder per test, with a question database built here; as root, a copy
+of the game in a folder every user may enter, since some tests play as other
+users and the build may sit where only root can reach. Every question text
 names its record number, so a test can read the record off the screen and
 answer it right or wrong on purpose. Expected screens are built here from the
 game's fixed texts; everything is compared as Windows-1251 bytes.
 """
 
+import atexit
 import os
 import re
 import select
@@ -21,8 +24,24 @@ import tempfile
 import time
 import unittest
 
-BINARY = os.environ.get("PZ_BINARY", "")
 RUNNER = shlex.split(os.environ.get("PZ_RUNNER", ""))
+
+
+def reachable_by_everyone(binary):
+    """A copy of binary in a folder every user may enter and read, removed when the
+    tests end: the build of a clone in /root (mode 0700) is out of other users' reach."""
+    folder = tempfile.mkdtemp(prefix="pz-e2e-game-")
+    atexit.register(shutil.rmtree, folder, True)
+    os.chmod(folder, 0o755)
+    copy = os.path.join(folder, os.path.basename(binary))
+    shutil.copyfile(binary, copy)
+    os.chmod(copy, 0o755)
+    return copy
+
+
+BINARY = os.environ.get("PZ_BINARY", "")
+if BINARY and os.geteuid() == 0 and not RUNNER and os.access(BINARY, os.X_OK):
+    BINARY = reachable_by_everyone(BINARY)
 DB = "pz2004.db"
 SCORE = "score.dat"
 TEMP = "~pz2004.tmp"

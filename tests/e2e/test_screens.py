@@ -95,17 +95,30 @@ class Bands(GameTest):
 
 
 class AnswerInput(GameTest):
-    """Two bytes of input per question: one thrown away, one taken as the answer."""
+    """Answers are read a line at a time: the first byte of a line is the answer, the
+    rest of the line is skipped; the introduction of test 1 takes one whole line."""
 
     def setUp(self):
         super().setUp()
         self.setup_files()
 
-    def test_digit_typed_at_the_introduction(self):
-        # "2" at the introduction is thrown away and question 1 takes the line break: wrong.
-        # The Enter alone that follows is thrown away by question 2; from there on every
-        # "1" line answers right, 24 in all. Test 2 then answers 1: category 1.
-        self.check_game(cp("Лена") + b"\n2\n\n" + b"1\n" * 34, cp("Лена"), 24, GENIUS, "еврей")
+    def test_stray_keys_cost_one_answer_at_most(self):
+        # Typed after the name: the line at the introduction, then the answer lines.
+        rows = [
+            ("Space and Enter at the introduction", b" \n" + b"1\n" * 35, 25, "еврей"),
+            ("a digit there goes with its line", b"2\n" + b"1\n" * 35, 25, "еврей"),
+            ("12: the answer 1, the 2 skipped", b"\n12\n" + b"1\n" * 34, 25, "еврей"),
+            ("an empty line: one wrong answer", b"\n" + b"1\n" * 5 + b"\n" + b"1\n" * 29, 24, "еврей"),
+            ("an empty test-2 line counts nowhere", b"\n" + b"1\n" * 25 + b"\n" + b"3\n" * 9, 25, "извращенец"),
+            ("CR LF line ends", b"\r\n" + b"1\r\n" * 35, 25, "еврей"),
+            ("x1: the answer x, wrong", b"\n" + b"x1\n" + b"1\n" * 34, 24, "еврей"),
+        ]
+        for what, typed, right, character in rows:
+            with self.subTest(what):
+                self.dir.write(SCORE, b"")
+                self.check_game(cp("Лена") + b"\n" + typed, cp("Лена"), right, GENIUS, character)
+                self.assertBytes(self.dir.read(SCORE),
+                                 b"\n" + record("Лена", 1, right, 25 - right, character, GENIUS), "score.dat")
 
     def test_end_of_input(self):
         # Input ends after ten right answers, or right after the name: every later answer is
@@ -118,28 +131,26 @@ class AnswerInput(GameTest):
                 self.assertBytes(self.dir.read(SCORE),
                                  stored + b"\n" + record("Петя", 1, answered, 25 - answered, UNKNOWN, CRAZY))
 
-    def test_two_digit_answers_and_enter_alone(self):
+    def test_each_question_waits_for_its_own_line(self):
         player = Player(self.dir.path)
         try:
             player.wait_for_end(PROMPT, "the name prompt")
             player.send(cp("Оля") + b"\n")
             player.wait_for_end(INTRO1, "the test-1 introduction")
-            self.assertTrue(player.quiet_for(0.2), "the introduction must wait for Enter")
-            player.send(b"\n")
+            player.send(b"2")
+            self.assertTrue(player.quiet_for(0.2), "the introduction must wait for a whole line")
+            player.send(b"\n")          # "2" and Enter there are skipped whole
             asked = [player.next_screen()]
-            player.send(b"12\n")       # question 1 takes "1": right; "2" is thrown away by question 2
-            asked.append(player.next_screen())  # ... whose answer is the line break: wrong
-            self.assertTrue(player.quiet_for(0.3), "question 3 must wait for a new line")
-            player.send(b"\n")         # thrown away; question 3 is shown and waits for its answer
+            self.assertTrue(player.quiet_for(0.3), "question 1 must wait for its own answer")
+            player.send(b"12\n")        # question 1 takes "1": right; the "2" goes with its line
             asked.append(player.next_screen())
-            self.assertTrue(player.quiet_for(0.3), "question 3 must wait for its answer")
-            player.send(b"\n")         # Enter alone: question 3 is wrong, question 4 waits
-            self.assertTrue(player.quiet_for(0.3), "question 4 must wait for a new line")
-            player.send(b"x1\n")       # "x" thrown away, "1" answers question 4: right
+            self.assertTrue(player.quiet_for(0.3), "question 2 must wait for its own line")
+            player.send(b"\n")          # Enter alone: question 2 is wrong
             asked.append(player.next_screen())
-            for _ in range(21):        # the line break left over is thrown away by question 5
-                asked.append(player.next_screen())
+            for _ in range(22):        # questions 3 to 24
                 player.send(b"1\n")
+                asked.append(player.next_screen())
+            player.send(b"1\n")
             character = []
             for _ in range(10):
                 character.append(player.next_screen())
@@ -149,7 +160,7 @@ class AnswerInput(GameTest):
             player.kill()
         self.assertEqual(rc, 0)
         self.assertAskedAll(asked, character)
-        self.assertGameOutput(out, expected_game(self.db, cp("Оля"), NEW, asked, character, 23, EDUCATED,
+        self.assertGameOutput(out, expected_game(self.db, cp("Оля"), NEW, asked, character, 24, GENIUS,
                                                  "извращенец"))
 
 

@@ -84,26 +84,31 @@ def utf8_locale_env():
     return {"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"}
 
 
-def make_cp1251_locale(folder):
-    """Compiles ru_RU.CP1251 into folder; returns the variables that select it, or
-    None when this machine lacks the locale sources."""
+def make_locale(folder, source, charmap):
+    """Compiles the locale source.charmap (ru_RU.CP1251, say) into folder; returns the
+    variables that select it, or None when this machine lacks the locale sources."""
+    name = f"{source}.{charmap}"
     try:
-        done = subprocess.run(["localedef", "-i", "ru_RU", "-f", "CP1251", os.path.join(folder, "ru_RU.CP1251")],
+        done = subprocess.run(["localedef", "-i", source, "-f", charmap, os.path.join(folder, name)],
                               capture_output=True, timeout=60)
     except (OSError, subprocess.TimeoutExpired):
         return None
-    env = {"LOCPATH": folder, "LC_ALL": "ru_RU.CP1251", "LANG": "ru_RU.CP1251"}
+    env = {"LOCPATH": folder, "LC_ALL": name, "LANG": name}
     check = subprocess.run(["locale", "charmap"], capture_output=True, env={**os.environ, **env})
-    if done.returncode > 1 or check.stdout.strip() != b"CP1251":  # 1 means warnings only
+    if done.returncode > 1 or check.stdout.strip() != charmap.encode():  # 1 means warnings only
         return None
     return env
 
 
+def make_cp1251_locale(folder):
+    return make_locale(folder, "ru_RU", "CP1251")
+
+
 def luit_missing_reason():
     """Why luit cannot carry the game here, or None when it converts CP1251."""
-    for tool in ("luit", "script"):
+    for tool, package in (("luit", "luit"), ("script", "bsdutils")):
         if shutil.which(tool) is None:
-            return f"{tool} is not installed (apt-get install x11-utils xfonts-encodings)"
+            return f"{tool} is not installed (apt-get install {package})"
     shown = subprocess.run(["script", "-qec", "luit -encoding CP1251 -- printf '\\317\\360\\350\\342\\345\\362'",
                             "/dev/null"], stdin=subprocess.DEVNULL, capture_output=True, timeout=20,
                            env={**os.environ, **utf8_locale_env(), "SHELL": "/bin/sh"})
@@ -200,9 +205,10 @@ class Tmux:
                               env={**os.environ, **utf8_locale_env(), "TERM": "xterm"}, **kwargs)
 
     def start(self, argv, env):
-        """Starts argv with env in the pane; it begins only once the copying of
-        the pane's output is in place, so no byte is missed."""
-        command = "while [ ! -e %s ]; do sleep 0.02; done; exec env %s" % (
+        """Starts argv with env, and nothing else of the server's environment, in the
+        pane; it begins only once the copying of the pane's output is in place, so
+        no byte is missed."""
+        command = "while [ ! -e %s ]; do sleep 0.02; done; exec env -i %s" % (
             shlex.quote(str(self.go)), shlex.join([f"{k}={v}" for k, v in env.items()] + list(argv)))
         self.run("new-session", "-d", "-s", "pz", "-x", str(self.size[0]), "-y", str(self.size[1]), command)
         self.run("pipe-pane", "-O", "-t", "pz", "cat >> " + shlex.quote(str(self.raw)))
@@ -274,9 +280,10 @@ def make_temp_folder(test):
 
 
 def main():
-    """Runs the tests of the calling file; exits 77 when every one was skipped, so
-    that the test runner shows the file as skipped rather than passed."""
+    """Runs the tests of the calling file (or its classes named); exits 77 when any
+    was skipped, so that the test runner shows the file as skipped rather than as
+    passed with tests left out."""
     result = unittest.main(exit=False).result
-    if not result.wasSuccessful():
+    if not result.wasSuccessful() or result.testsRun == 0:
         sys.exit(1)
-    sys.exit(77 if result.testsRun and len(result.skipped) == result.testsRun else 0)
+    sys.exit(77 if result.skipped else 0)

@@ -9,7 +9,7 @@ import subprocess
 import unittest
 
 from termkit import (BINARY, LAUNCHER, PtyGame, cp, fresh_home, game_missing_reason, luit_missing_reason, main,
-                     make_cp1251_locale, make_temp_folder, utf8_locale_env)
+                     make_cp1251_locale, make_locale, make_temp_folder, utf8_locale_env)
 
 HELLO = "Привет"
 FAKE_GAME = """#!/bin/sh
@@ -72,10 +72,14 @@ class Choosing(Launcher):
             self.skipTest(reason)
         scratch = pathlib.Path(self.folder, "scratch")
         scratch.mkdir()
-        for option, env in [("", {}), ("--luit", {"PROZOROMETR_LUIT": "no"}), ("", {"PROZOROMETR_LUIT": "yes"})]:
+        # A locale that names no character set counts as UTF-8: unset, C, POSIX, or not installed.
+        cases = [("", utf8_locale_env()), ("--luit", {**utf8_locale_env(), "PROZOROMETR_LUIT": "no"}),
+                 ("", {**utf8_locale_env(), "PROZOROMETR_LUIT": "yes"}), ("", {}), ("", {"LC_ALL": "C"}),
+                 ("", {"LANG": "POSIX"}), ("", {"LC_CTYPE": "C", "LANG": "ru_RU.UTF-8"}),
+                 ("", {"LANG": "xx_XX.UTF-8"})]
+        for option, env in cases:
             with self.subTest(option=option, env=env):
-                status, output = self.launch(*filter(None, [option]), **{**utf8_locale_env(), **env},
-                                             TMPDIR=str(scratch))
+                status, output = self.launch(*filter(None, [option]), **env, TMPDIR=str(scratch))
                 self.assert_luit(output)
                 self.assertEqual(status, 7, "the game's exit status passes through luit")
                 self.assertEqual(os.listdir(scratch), [], "the status file is removed")
@@ -110,17 +114,25 @@ class Choosing(Launcher):
         # Without its encoding tables luit knows CP1251 by name only and strips the eighth bit.
         status, output = self.launch(**utf8_locale_env(), FONT_ENCODINGS_DIRECTORY="/nonexistent/encodings.dir")
         self.assertEqual(status, 7)
-        self.assert_direct(output, "luit does not convert Windows-1251 here (apt-get install xfonts-encodings)")
+        self.assert_direct(output, "luit does not convert Windows-1251 here (as root: apt-get install xfonts-encodings)")
 
     def test_missing_luit_says_how_to_get_it(self):
-        status, output = self.launch(**utf8_locale_env(), PATH=self.path_without_luit())
-        self.assertEqual(status, 7)
-        self.assert_direct(output, "apt-get install x11-utils xfonts-encodings")
+        path = self.path_without_luit()
+        for env in (utf8_locale_env(), {}):
+            with self.subTest(env=env):
+                status, output = self.launch(**env, PATH=path)
+                self.assertEqual(status, 7)
+                self.assert_direct(output, "luit is missing, so the Russian text will be unreadable")
+                self.assertIn(b"as root with: apt-get install luit\r\n", output)
+                self.assertLess(output.index(b"prozorometr-play:"), output.index(cp(HELLO)), "said before the game")
 
     def test_locale_without_cyrillic_runs_directly(self):
-        status, output = self.launch(LC_ALL="C", LANG="C")
+        latin1 = make_locale(self.folder, "en_US", "ISO-8859-1")
+        if latin1 is None:
+            self.skipTest("cannot compile an en_US.ISO-8859-1 locale here (needs the locales package)")
+        status, output = self.launch(**latin1)
         self.assertEqual(status, 7)
-        self.assert_direct(output, "has no Russian letters")
+        self.assert_direct(output, "(ISO-8859-1) has no Russian letters")
 
     def test_no_terminal_runs_directly_without_a_word(self):
         run = subprocess.run([str(LAUNCHER)], stdin=subprocess.DEVNULL, capture_output=True, timeout=30,

@@ -46,34 +46,42 @@ class Finder(unittest.TestCase):
         return run.returncode, run.stderr, calls
 
     def test_root_installs_what_is_missing_after_an_update(self):
-        status, said, calls = self.require(["build", "play"], commands=["g++", "cmake", "luit"],
+        status, said, calls = self.require(["build", "play", "test"], commands=["g++", "cmake", "luit"],
                                            installed="libgtest-dev", uid=0)
         self.assertEqual(status, 0, said)
         self.assertEqual(calls, ["update -qq []", "install -y -qq --no-install-recommends make python3 "
-                                 "xfonts-encodings [noninteractive]"])
-        self.assertEqual(said, "play.sh: installing make python3 (to build the game and its tests); "
-                               "xfonts-encodings (for luit, which shows the game's Windows-1251 text on other "
-                               "terminals)\n")
+                                 "[noninteractive]"])
+        self.assertEqual(said, "play.sh: installing make (to build the game); python3 (to build and run the "
+                               "tests)\n")
+
+    def test_play_needs_only_the_build_tools_and_luit(self):
+        status, said, calls = self.require(["build", "play"], uid=0)
+        self.assertEqual(status, 0, said)
+        self.assertEqual(calls[1:], ["install -y -qq --no-install-recommends g++ cmake make luit [noninteractive]"])
 
     def test_others_get_the_one_command_and_a_stop(self):
-        status, said, calls = self.require(["play", "test", "package"], commands=["luit", "strace", "man", "groff"],
-                                           installed="xfonts-encodings locales")
-        self.assertEqual((status, calls), (1, []))
-        self.assertEqual(said.count("\n"), 1, said)
-        self.assertTrue(said.endswith("; install them with: sudo apt-get install tmux desktop-file-utils "
-                                      "dpkg-dev file lintian\n"), said)
+        # With sudo the command goes through it; a bare Debian has none, so then it is root's.
+        for sudo, command in [(False, "apt-get install tmux desktop-file-utils dpkg-dev file lintian (as root)"),
+                              (True, "sudo apt-get install tmux desktop-file-utils dpkg-dev file lintian")]:
+            with self.subTest(sudo=sudo):
+                status, said, calls = self.require(["play", "testtools", "package"],
+                                                   commands=["luit", "strace", "man", "groff"] + ["sudo"] * sudo,
+                                                   installed="xfonts-encodings locales")
+                self.assertEqual((status, calls), (1, []))
+                self.assertEqual(said.count("\n"), 1, said)
+                self.assertTrue(said.endswith("; install them with: " + command + "\n"), said)
 
     def test_nothing_missing_says_nothing(self):
-        status, said, calls = self.require(["build"], commands=["g++", "cmake", "make", "python3"],
+        status, said, calls = self.require(["build", "test"], commands=["g++", "cmake", "make", "python3"],
                                            installed="libgtest-dev", uid=0)
         self.assertEqual((status, said, calls), (0, "", []))
 
     def test_without_dpkg_only_commands_are_checked(self):
-        status, said, _ = self.require(["build", "play"], commands=["g++", "make", "python3", "luit"], debian=False)
+        status, said, _ = self.require(["build", "play", "test"], commands=["g++", "make", "python3", "luit"],
+                                       debian=False)
         self.assertEqual(status, 1)
-        self.assertEqual(said, "play.sh: missing cmake (to build the game and its tests); "
+        self.assertEqual(said, "play.sh: missing cmake (to build the game); "
                                "install them with this system's package manager\n")
-
 
 if __name__ == "__main__":
     main()

@@ -28,14 +28,15 @@ class LauncherInTmux(unittest.TestCase):
         self.play_folder = os.path.join(env["XDG_DATA_HOME"], "prozorometr")
         self.tmux.start([str(LAUNCHER), *options], env)
 
-    def play_to_the_end(self, transcript, type_name):
-        """Plays a whole game answering 1 everywhere; returns the pane's exit status."""
+    def play_to_the_end(self, transcript, type_name, introduction=("Enter",)):
+        """Plays a whole game answering 1 everywhere, with the given keys at the test-1
+        introduction; returns the pane's exit status."""
         tmux = self.tmux
         wait_until(lambda: NAME_PROMPT in transcript(), "the name prompt")
         type_name()
         tmux.keys("Enter")
         wait_until(lambda: TEST1_PROMPT in transcript(), "the test-1 introduction")
-        tmux.keys("Enter")
+        tmux.keys(*introduction)
         for number in range(1, 36):
             if number == 26:
                 wait_until(lambda: TEST2_PROMPT in transcript(), "the test-2 introduction")
@@ -62,8 +63,10 @@ class UnderLuit(LauncherInTmux):
         if reason:
             self.skipTest(reason)
 
-    def test_utf8_terminal_reads_and_types_russian_and_stores_windows_1251(self):
-        self.start(utf8_locale_env())
+    def play_in_russian(self, locale_env, name, introduction=("Enter",)):
+        """A whole game under luit: Russian on the screen, the name typed in UTF-8 and
+        stored in Windows-1251, all 25 answers right."""
+        self.start(locale_env)
         wait_until(lambda: NAME_PROMPT in self.tmux.screen(), "the name prompt")
         screen = self.tmux.screen()
         self.assertIn(BANNER, screen)
@@ -71,19 +74,24 @@ class UnderLuit(LauncherInTmux):
         raw = self.tmux.raw_output()
         self.assertIn(BANNER.encode(), raw, "luit should hand the terminal UTF-8")
         self.assertNotIn(cp(BANNER), raw)
+        self.assertNotIn(b"prozorometr-play:", raw)
 
-        def type_name():
-            self.tmux.text("Иван")
-
-        status = self.play_to_the_end(self.tmux.screen, type_name)
+        status = self.play_to_the_end(self.tmux.screen, lambda: self.tmux.text(name), introduction)
         self.assertEqual(status, 0)
         screen = self.tmux.screen()
-        self.assertIn("Пользователь Иван", screen)
-        self.assertIn("Настоящий извращенец Иван", screen)
+        self.assertIn("Пользователь " + name, screen)
+        self.assertIn("Настоящий извращенец " + name, screen)
         self.assertEqual(score_records(os.path.join(self.play_folder, "score.dat")),
-                         [expected_record(cp("Иван")).split()])
+                         [expected_record(cp(name)).split()])
         with open(os.path.join(self.play_folder, "pz2004.db"), "rb") as copied, open(self.database, "rb") as shipped:
             self.assertEqual(copied.read(), shipped.read())
+
+    def test_utf8_terminal_reads_and_types_russian_and_stores_windows_1251(self):
+        self.play_in_russian(utf8_locale_env(), "Иван")
+
+    def test_terminal_whose_locale_says_nothing_is_taken_for_utf8(self):
+        # LANG unset, as on a bare machine; Space and Enter at the introduction cost nothing.
+        self.play_in_russian({}, "Ёжик", introduction=("Space", "Enter"))
 
 
 class Direct(LauncherInTmux):
