@@ -3,10 +3,12 @@
 #include "app/verdict.h"
 
 #include <cstdint>
+#include <iterator>
 
 #include "app/console.h"
 #include "core/cp1251.h"
 #include "core/run_state.h"
+#include "core/verdict_words.h"
 #include "profiles/score_record.h"
 
 namespace {
@@ -19,19 +21,10 @@ std::int32_t addClamped(std::int32_t total, std::int32_t amount) {
 }
 
 const char* intellectLabelFor(std::int32_t average) {
-    if (average >= 24) return "гений"_cp;
-    if (average >= 19) return "образованный"_cp;
-    if (average >= 14) return "раздолбай"_cp;
-    return "ебанутый"_cp;
-}
-
-const char* characterLabelFor(int category) {
-    switch (category) {
-        case 1: return "еврей"_cp;
-        case 2: return "нормальный"_cp;
-        case 3: return "извращенец"_cp;
-        default: return "экстримал"_cp;
+    for (const IntellectLevel& level : kIntellectLevels) {
+        if (average >= level.fromAverage) return level.word;
     }
+    return kIntellectLevels[std::size(kIntellectLevels) - 1].word;  // not reached: the last level takes all
 }
 
 }  // namespace
@@ -56,7 +49,7 @@ void chooseCharacter() {
         }
     }
     if (bestCategory == 0) return;
-    copyField(runState.playerProfile.characterLabel, kCharacterLabelSize, characterLabelFor(bestCategory));
+    copyField(runState.playerProfile.characterLabel, kCharacterLabelSize, kCharacterWords[bestCategory]);
 }
 
 void printReport(std::int32_t rightCount) {

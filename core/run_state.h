@@ -9,6 +9,7 @@ inline constexpr int kIntellectPerRun = 25;    // questions of the intellect tes
 inline constexpr int kCharacterPerRun = 10;    // questions of the character test
 inline constexpr int kCharacterRecords = 25;   // records 1..25 are character questions
 inline constexpr int kAnswerCount = 4;         // answers per question
+inline constexpr int kLinesPerRecord = 6;      // database lines of a question: itself, its answers, its key
 inline constexpr int kCategoryCount = 4;       // character categories 1..4
 inline constexpr int kLineSize = 250;          // every database line buffer
 inline constexpr int kNameSize = 24;           // name text, terminator included

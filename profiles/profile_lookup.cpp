@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/cp1251.h"
 #include "core/run_state.h"
+#include "core/verdict_words.h"
 #include "platform/platform.h"
 #include "profiles/plain_run_ahead.h"
 #include "profiles/profile_store.h"
@@ -21,8 +21,8 @@ void setFreshProfile(PlayerProfile& profile, const char* typedName) {
     profile.attempts = 0;
     profile.correctTotal = 0;
     profile.wrongTotal = 0;
-    copyField(profile.characterLabel, kCharacterLabelSize, "неизвестно"_cp);
-    copyField(profile.intellectLabel, kIntellectLabelSize, "неизвестно"_cp);
+    copyField(profile.characterLabel, kCharacterLabelSize, kUnknownWord);
+    copyField(profile.intellectLabel, kIntellectLabelSize, kUnknownWord);
 }
 
 ScoreLookup failedLookup() {

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int kLinesPerRecord = 6;
 
 // The database's record starts, from the start-up count.
 RecordIndex recordIndex;

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-namespace {
+#include "core/run_state.h"
 
-constexpr std::int64_t kLinesPerRecord = 6;
+namespace {
 
 // Keeps every other place, so that a place is free again at twice the stride.
 void thinOut(RecordIndex& index) {
@@ -33,9 +33,9 @@ void noteRecordStarts(RecordIndex& index, std::string_view bytes, std::int64_t b
     const char* at = bytes.data();
     const char* end = at + bytes.size();
     std::int64_t seen = before;  // line feeds before at
-    for (std::int64_t record = nextNotedRecord(index); kLinesPerRecord * (record - 1) <= before + feeds;
+    for (std::int64_t record = nextNotedRecord(index); std::int64_t{kLinesPerRecord} * (record - 1) <= before + feeds;
          record = nextNotedRecord(index)) {
-        for (; seen < kLinesPerRecord * (record - 1); ++seen) {
+        for (; seen < std::int64_t{kLinesPerRecord} * (record - 1); ++seen) {
             at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))) + 1;
         }
         index.start[index.places++] = base + (at - bytes.data());

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int kLinesPerRecord = 6;
 constexpr int kKeyStride = 2;  // character key digits at bytes 0, 2, 4 and 6
 constexpr int kLastKeyPosition = (kAnswerCount - 1) * kKeyStride;
 

@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int kLinesPerRecord = 6;
 
 struct SourceFile {
     const char* path;

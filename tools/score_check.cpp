@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/cp1251.h"
-#include "app/verdict.h"
+#include "core/verdict_words.h"
 #include "profiles/score_record.h"
 #include "tools/check.h"
 
@@ -78,23 +78,12 @@ std::string damageOf(const ScoreScan& scan, const std::vector<Token>& tokens) {
     return damage.empty() ? "a field does not fit" : damage;
 }
 
-// The labels the game stores: those its verdict code sets for every result of a
-// fresh player and for each category, and the fresh profile's word.
+// The labels the game stores: the verdict's words, and the fresh profile's.
 void collectGameLabels(ScoreScan& scan) {
-    PlayerProfile& profile = runState.playerProfile;
-    for (std::int32_t rightCount = 0; rightCount <= kIntellectPerRun; ++rightCount) {
-        profile.attempts = profile.correctTotal = profile.wrongTotal = 0;
-        scoreIntellect(rightCount);
-        scan.intellectLabels.insert(profile.intellectLabel);
-    }
-    for (int category = 1; category <= kCategoryCount; ++category) {
-        std::memset(runState.categoryTally, 0, sizeof runState.categoryTally);
-        runState.categoryTally[category] = 1;
-        chooseCharacter();
-        scan.characterLabels.insert(profile.characterLabel);
-    }
-    scan.intellectLabels.insert("неизвестно"_cp);
-    scan.characterLabels.insert("неизвестно"_cp);
+    for (const IntellectLevel& level : kIntellectLevels) scan.intellectLabels.insert(level.word);
+    for (int category = 1; category <= kCategoryCount; ++category) scan.characterLabels.insert(kCharacterWords[category]);
+    scan.intellectLabels.insert(kUnknownWord);
+    scan.characterLabels.insert(kUnknownWord);
 }
 
 // Values that only a hand-edited or damaged file holds.
