@@ -20,7 +20,6 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${PZ_WINE_ENVIRONMENT}
 # which ctest counts as skipped, never as passed. Label not_under_wine, so that
 # `ctest -L not_under_wine -V` shows every reason.
 function(pz_not_under_wine name reason)
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} -c "print('not run under Wine: ${reason}'); raise SystemExit(77)")
   set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 LABELS not_under_wine)
 endfunction()

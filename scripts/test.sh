@@ -5,7 +5,8 @@
 #   sanitize  the same under AddressSanitizer and UBSan         build-sanitize
 #   windows   the Windows build tested under Wine (test-windows.sh)
 #                                                               build-windows
-#   fuzz      a short run of the fuzz targets (fuzz.sh --ci)    build-fuzz
+#   fuzz      the fuzz targets' seeds, then a fixed-seed pass    build-fuzz
+#             (fuzz.sh --ci; longer random fuzzing: fuzz.sh --long)
 # Every phase runs whatever the others did. One whose packages are missing, where
 # they may not be installed (not root), is skipped and says why. The output ends
 # with one line per phase; the status is 1 when any phase failed.
@@ -70,14 +71,14 @@ run_windows() {
     fi
 }
 
-# fuzz.sh --ci fuzzes each target that has seeds in fuzz/corpus, 30 s each.
+# fuzz.sh --ci replays each target's seeds in fuzz/corpus, then fuzzes it from a fixed seed.
 run_fuzz() {
     local clean targets
     mkdir -p build-fuzz
     scripts/fuzz.sh --ci 2>&1 | tee build-fuzz/fuzz.log && outcome=passed
     clean=$(grep -c ', nothing found$' build-fuzz/fuzz.log)
     targets=$(find fuzz/corpus -mindepth 1 -maxdepth 1 -type d | wc -l)
-    counts="$clean of $targets targets fuzzed 30 s each with nothing found"
+    counts="$clean of $targets targets replayed and fuzzed from a fixed seed with nothing found"
 }
 
 # Runs one phase: its name, the package groups it cannot do without, what it
@@ -116,7 +117,7 @@ pz_require build play test testtools filesystems package windows fuzz
 want plain && phase plain "build test" "warnings as errors, every test" run_plain
 want sanitize && phase sanitize "build test" "AddressSanitizer and UndefinedBehaviorSanitizer, every test" run_sanitize
 want windows && phase windows "build test windows" "the Windows build, tested under Wine" run_windows
-want fuzz && phase fuzz "build fuzz" "the fuzz targets, seeds and 30 s each" run_fuzz
+want fuzz && phase fuzz "build fuzz" "the fuzz targets: their seeds, then a pass from a fixed seed" run_fuzz
 
 printf '\n=== test.sh: summary ===\n'
 printf '%s\n' "${summary[@]}"
