@@ -226,8 +226,9 @@ class SaveFailures(GameTest):
         self.setup_files(score=None)
         self.dir.write(TEMP, REWRITE_NEW)
         result = run(self.dir.path, game_input("Аня"))
-        self.assertEqual((result.returncode, result.stderr), (0, b"prozorometr: score.dat was missing; put back from "
-                                                                  b"~pz2004.tmp, where a save that did not end left it\n"))
+        self.assertEqual((result.returncode, result.stderr.replace(b"\r\n", b"\n")),   # Windows ends lines so
+                         (0, b"prozorometr: score.dat was missing; put back from ~pz2004.tmp, where a save that did "
+                             b"not end left it\n"))
         self.assertBytes(self.dir.read(SCORE), b"\n".join([record("Аня", 2, 37, 13, "нормальный", SLACKER)]
                                                           + REWRITE_NEW.split(b"\n")[:1] + OTHERS[1:]), "score.dat")
         self.assertBytes(self.dir.read(TEMP), b"", TEMP)
