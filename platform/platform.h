@@ -175,10 +175,6 @@ void dropLockFile(const char* path, FileHandle lock);
 // never through a link and never blocking. Returns kNoFile otherwise.
 FileHandle openForUpdate(const char* path);
 
-// Writes all size bytes at offset, leaving the file's other bytes alone. Returns
-// false on failure.
-bool writeBytesAt(FileHandle file, std::int64_t offset, const void* bytes, std::size_t size);
-
 // Gives the existing file at from the second name to, as a hard link. Returns
 // false on failure; lastFailure() says NoLinks where the file system has none.
 bool linkName(const char* from, const char* to);

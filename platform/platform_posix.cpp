@@ -492,19 +492,6 @@ void dropLockFile(const char* path, FileHandle lock) {
 
 FileHandle openForUpdate(const char* path) { return keepRegular(openRetrying(path, O_RDWR | O_NOFOLLOW), false); }
 
-bool writeBytesAt(FileHandle file, std::int64_t offset, const void* bytes, std::size_t size) {
-    const char* next = static_cast<const char*>(bytes);
-    while (size > 0) {
-        ssize_t count = pwrite(toDescriptor(file), next, size, static_cast<off_t>(offset));
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return count < 0 ? failWithErrno() : fail("nothing written");
-        next += count;
-        offset += count;
-        size -= static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
 bool linkName(const char* from, const char* to) {
     if (link(from, to) == 0) return true;
     bool none = errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS || errno == EMLINK;

@@ -432,22 +432,6 @@ FileHandle openForUpdate(const char* path) {
     return keepRegular(openHandle(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, false), true, false);
 }
 
-bool writeBytesAt(FileHandle file, std::int64_t offset, const void* bytes, std::size_t size) {
-    const char* next = static_cast<const char*>(bytes);
-    while (size > 0) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
-        DWORD part = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size), count = 0;
-        if (!WriteFile(toHandle(file), next, part, &count, &at)) return failWithLastError();
-        if (count == 0) return fail("nothing written");
-        next += count;
-        offset += count;
-        size -= count;
-    }
-    return true;
-}
-
 // Windows games make the lock's name at once: their lock goes with its holder.
 bool linkName(const char*, const char*) { return fail("no hard links here", Failure::NoLinks); }
 

@@ -1,16 +1,13 @@
-// The lock's heartbeat: a count rewritten in place, each write changing the
-// file's content and its time stamp, which is what waiting games look at.
+// The lock's heartbeat: each beat adds a byte at the lock file's end, which
+// changes its size, content and time stamp, what waiting games look at. Bytes are
+// only ever added at the end: some file systems (fusefat) misplace a write made
+// anywhere else, and the owner line must stay as it was written.
 #include "profiles/lock_heartbeat.h"
 
 #include <algorithm>
-#include <cstdio>
 
-void formatBeat(char (&line)[kBeatLineLength + 1], std::uint32_t count) {
-    std::snprintf(line, sizeof line, "%010lu\n", static_cast<unsigned long>(count));
-}
-
-LockHeartbeat::LockHeartbeat(platform::FileHandle file, std::int64_t offset, int periodMs)
-    : file_(file), offset_(offset), periodMs_(periodMs), thread_(&LockHeartbeat::beat, this) {}
+LockHeartbeat::LockHeartbeat(platform::FileHandle file, int periodMs)
+    : file_(file), periodMs_(periodMs), thread_(&LockHeartbeat::beat, this) {}
 
 LockHeartbeat::~LockHeartbeat() {
     stopping_ = true;
@@ -25,11 +22,9 @@ LockHeartbeat::~LockHeartbeat() {
 void LockHeartbeat::beat() {
     const int slice = std::min(periodMs_, 20);
     std::int64_t next = platform::steadyMs() + periodMs_;
-    for (std::uint32_t count = 1; !stopping_; platform::pauseMs(slice)) {
+    for (; !stopping_; platform::pauseMs(slice)) {
         if (platform::steadyMs() < next) continue;
-        char line[kBeatLineLength + 1];
-        formatBeat(line, count++);
-        platform::writeBytesAt(file_, offset_, line, kBeatLineLength);
+        platform::writeBytes(file_, ".", 1);
         next += periodMs_;
     }
 }

@@ -21,19 +21,19 @@ struct LockTimes {
 };
 LockTimes lockTimes();
 
-// A lock file holds two lines: the owner line (the holder's mark and a number of
-// its game's own) and the heartbeat's count. Far fewer bytes than this are read.
+// A lock file holds the owner line (the holder's mark and a number of its game's
+// own), then the bytes its heartbeat adds. Far fewer bytes than this are read.
 inline constexpr std::size_t kLockTextLimit = 512;
 std::string lockText(const std::string& owner);
 std::string ownerLineOf(const std::string& text);
 std::string markOf(const std::string& text);  // the owner line without the game's number
 
-// The folder's clock: the time stamp its file system gives a write just made to a
+// The folder's clock: the time stamp its file system gives a byte just added to a
 // file of this game's own, read again after a while and counted on from the
 // steady clock in between. 0 when it cannot be read.
 struct FolderClock {
-    platform::FileHandle file = platform::kNoFile;
-    std::string text;  // what is written to read it
+    platform::FileHandle file = platform::kNoFile;  // open for writing at its end
+    std::string text;  // the lock text it was made with
     std::int64_t nowNs = 0;
     std::int64_t readMs = 0;
 };

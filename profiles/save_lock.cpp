@@ -165,7 +165,13 @@ platform::FileHandle openTakenLock(Claim& claim) {
     platform::closeFile(claim.own.file);
     claim.own.file = platform::kNoFile;
     platform::removeName(claim.ownName.c_str());
-    return claim.linked ? platform::openForUpdate(kLockFile) : claim.lockFile;
+    if (!claim.linked) return claim.lockFile;
+    platform::FileHandle lock = platform::openForUpdate(kLockFile);
+    if (lock != platform::kNoFile && !platform::seekTo(lock, platform::sizeOf(lock))) {
+        platform::closeFile(lock);  // the heartbeat must add at the end
+        return platform::kNoFile;
+    }
+    return lock;
 }
 
 void dropClaim(Claim& claim) {
@@ -195,8 +201,7 @@ bool takeSaveLock(SaveLock& lock, std::string& why) {
         lock.file = platform::kNoFile;
         return false;
     }
-    lock.heartbeat = std::make_unique<LockHeartbeat>(lock.file, static_cast<std::int64_t>(lock.owner.size() + 1),
-                                                     lockTimes().beatMs);
+    lock.heartbeat = std::make_unique<LockHeartbeat>(lock.file, lockTimes().beatMs);
     return true;
 }
 

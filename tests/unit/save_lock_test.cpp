@@ -74,12 +74,12 @@ TEST_F(SaveLockTest, LocksNoGameHoldsAreCleared) {
         int ageSeconds;  // negative: a stamp in the future
     };
     const Row rows[] = {
-        {"a game here that ended", endedGameMark() + " 1\n0000000000\n", 0},
-        {"a game elsewhere that stopped", "1 elsewhere x:1 1 2\n0000000000\n", 0},
+        {"a game here that ended", endedGameMark() + " 1\n", 0},
+        {"a game elsewhere that stopped", "1 elsewhere x:1 1 2\n", 0},
         {"a file of no game", "garbage", 0},
         {"an empty file", "", 0},
-        {"a stamp in the future", "1 elsewhere x:1 1 2\n0000000000\n", -3600},
-        {"a lock an hour old", "1 elsewhere x:1 1 2\n0000000000\n", 3600},
+        {"a stamp in the future", "1 elsewhere x:1 1 2\n", -3600},
+        {"a lock an hour old", "1 elsewhere x:1 1 2\n", 3600},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -96,7 +96,7 @@ TEST_F(SaveLockTest, LocksNoGameHoldsAreCleared) {
 
 TEST_F(SaveLockTest, AnOldLockIsClearedAtOnceByTheFolderClock) {
     putenv(const_cast<char*>("PROZOROMETR_LOCK_WAIT_MS=30000"));  // a stopped lock would take 10 s
-    writeFile(kLockFile, "1 elsewhere x:1 1 2\n0000000000\n");
+    writeFile(kLockFile, "1 elsewhere x:1 1 2\n");
     fs::last_write_time(kLockFile, fs::file_time_type::clock::now() - std::chrono::hours(1));
     auto start = std::chrono::steady_clock::now();
     SaveLock lock;
@@ -126,10 +126,10 @@ TEST_F(SaveLockTest, LeftoversOfEndedGamesAreRemovedAndLiveOnesKept) {
     // Where a pid tells nothing (Windows), only the folder's clock clears a leftover.
     bool pidsTell = platform::judgeHolder(endedGameMark()) == platform::Holder::Gone;
     const Row rows[] = {
-        {"~pz2004.lck.ended", endedGameMark() + " 1\n0000000000\n", 0, pidsTell},
-        {"~pz2004.lck.old", "1 elsewhere x:1 1 3\n0000000000\n", 3600, true},
-        {"~pz2004.lck.live", platform::holderMark() + " 2\n0000000000\n", 0, false},
-        {"~pz2004.lck.waiting", "1 elsewhere x:1 1 4\n0000000000\n", 0, false},
+        {"~pz2004.lck.ended", endedGameMark() + " 1\n", 0, pidsTell},
+        {"~pz2004.lck.old", "1 elsewhere x:1 1 3\n", 3600, true},
+        {"~pz2004.lck.live", platform::holderMark() + " 2\n", 0, false},
+        {"~pz2004.lck.waiting", "1 elsewhere x:1 1 4\n", 0, false},
     };
     for (const Row& row : rows) {
         writeFile(row.name, row.text);
