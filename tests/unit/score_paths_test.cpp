@@ -122,7 +122,7 @@ protected:
 
 TEST_F(ScorePaths, ShortFilesOfEveryFormGiveTheSameBytesBothWays) {
     std::mt19937 random(2004);
-    for (int round = 0; round < 250; ++round) {
+    for (int round = 0; round < 150; ++round) {
         std::string score = makeScoreFile(random, 1 + random() % 30);
         expectSameOutcome(score, kNames[random() % std::size(kNames)]);
         if (HasFatalFailure()) return;
