@@ -89,8 +89,9 @@ bool writeBytes(FileHandle file, const void* bytes, std::size_t size);
 
 // Copies length bytes of from, starting at its offset, to where `to` is written
 // next, inside the system where it can, without a trip through the game's
-// memory. Returns the number of bytes copied: 0 at once when the system cannot
-// copy between these files (the caller then copies them itself), -1 on failure.
+// memory. Returns the number of bytes copied, fewer than length (0 at once)
+// where the system cannot copy between these files or stops short, as some
+// FUSE file systems do: the caller then copies the rest itself; -1 on failure.
 std::int64_t copyInSystem(FileHandle from, std::int64_t offset, std::int64_t length, FileHandle to);
 
 // Size of the open file in bytes, or -1 on failure.

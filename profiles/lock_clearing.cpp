@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/run_state.h"
+#include "profiles/failure_words.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ Clearing clearStaleLock(const platform::NameLook& judged, FolderClock& clock, Wa
     platform::FileHandle clearing = platform::createLockFile(kClearingName.c_str());
     if (clearing == platform::kNoFile) {
         if (platform::lastFailure() == platform::Failure::Exists) return waitForClearer(clock, clearerWatch, why);
-        why = "cannot make " + kClearingName + ": " + failureWords();
+        why = withCause("cannot make " + kClearingName + ": " + failureWords());
         return Clearing::Failed;
     }
     platform::NameLook now;

@@ -162,13 +162,12 @@ bool copyBlock(BlockCopy& copy, std::int64_t from, std::int64_t to) {
         if (!copy.out.flush()) return false;
         std::int64_t step = std::min<std::int64_t>(to - from, kWriteBackStep);
         std::int64_t copied = platform::copyInSystem(copy.old, from, step, copy.temp);
-        if (copied == 0) {
-            copy.inSystem = false;  // the system cannot copy between these files
-        } else if (copied != step) {
-            return false;
+        if (copied < 0) return false;
+        from += copied;
+        if (copied < step) {
+            copy.inSystem = false;  // the system copies no more between these files: the rest goes through memory
         } else {
             platform::startWriteBack(copy.temp);
-            from += step;
         }
     }
     if (copy.inSystem) return true;  // all of it copied inside the system

@@ -94,7 +94,7 @@ Step claimOnce(Claim& claim, std::string& why) {
         }
     }
     if (platform::lastFailure() == platform::Failure::Exists) return Step::Busy;
-    why = "cannot make " + std::string(kLockFile) + ": " + failureWords();
+    why = withCause("cannot make " + std::string(kLockFile) + ": " + failureWords());
     return Step::Failed;
 }
 
