@@ -180,10 +180,6 @@ FileHandle openForUpdate(const char* path);
 // false on failure; lastFailure() says NoLinks where the file system has none.
 bool linkName(const char* from, const char* to);
 
-// Moves the name from to the free name to, without forcing anything to disk.
-// Returns false on failure.
-bool moveName(const char* from, const char* to);
-
 // What stands under a name, looked at without following a link or blocking.
 enum class NameKind { Absent, Regular, Folder, Other };
 struct NameLook {

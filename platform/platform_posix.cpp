@@ -497,8 +497,6 @@ bool linkName(const char* from, const char* to) {
     return none ? fail(std::strerror(errno), Failure::NoLinks) : failWithErrno();
 }
 
-bool moveName(const char* from, const char* to) { return rename(from, to) == 0 || failWithErrno(); }
-
 namespace {
 
 // Reads up to limit bytes of the regular file seen as info at path; a file the

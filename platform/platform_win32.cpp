@@ -435,10 +435,6 @@ FileHandle openForUpdate(const char* path) {
 // Windows games make the lock's name at once: their lock goes with its holder.
 bool linkName(const char*, const char*) { return fail("no hard links here", Failure::NoLinks); }
 
-bool moveName(const char* from, const char* to) {
-    return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), 0) || failWithLastError();
-}
-
 namespace {
 
 // Reads up to limit bytes of the regular file at path; a file held without read

@@ -12,14 +12,12 @@ namespace {
 
 const std::string kClearingName = std::string(kLockFile) + ".clearing";
 
-std::string failureWords() { return platform::lastErrorText(); }
-
 // Another game is clearing a stale lock right now: waited for, unless its
 // clearing lock is stale.
 Clearing waitForClearer(FolderClock& clock, Watch& clearerWatch, std::string& why) {
     platform::NameLook look;
     if (!platform::lookAtName(kClearingName.c_str(), kLockTextLimit, look)) {
-        why = "cannot read " + kClearingName + ": " + failureWords();
+        why = "cannot read " + kClearingName + ": " + platform::lastErrorText();
         return Clearing::Failed;
     }
     if (look.kind == platform::NameKind::Folder) {
@@ -44,7 +42,7 @@ Clearing clearStaleLock(const platform::NameLook& judged, FolderClock& clock, Wa
     platform::FileHandle clearing = platform::createLockFile(kClearingName.c_str());
     if (clearing == platform::kNoFile) {
         if (platform::lastFailure() == platform::Failure::Exists) return waitForClearer(clock, clearerWatch, why);
-        why = withCause("cannot make " + kClearingName + ": " + failureWords());
+        why = withCause("cannot make " + kClearingName + ": " + platform::lastErrorText());
         return Clearing::Failed;
     }
     platform::NameLook now;
@@ -52,7 +50,7 @@ Clearing clearStaleLock(const platform::NameLook& judged, FolderClock& clock, Wa
     bool same = marked && platform::lookAtName(kLockFile, kLockTextLimit, now) && sameLook(now, judged);
     bool removed = !same || platform::removeName(kLockFile);
     platform::Failure failure = platform::lastFailure();
-    std::string words = failureWords();
+    std::string words = platform::lastErrorText();
     platform::dropLockFile(kClearingName.c_str(), clearing);
     if (removed) return Clearing::Cleared;
     if (failure == platform::Failure::Busy) return Clearing::Held;

@@ -18,8 +18,6 @@ namespace {
 
 constexpr int kLongestPauseMs = 50;
 
-std::string failureWords() { return platform::lastErrorText(); }
-
 // A number no other game picks, so that an owner line is this game's alone even
 // where pids repeat (another machine, a container).
 std::string uniqueNumber() {
@@ -63,7 +61,7 @@ bool createOwnFile(Claim& claim, std::string& why) {
         }
     }
     if (claim.own.file != platform::kNoFile && writeLockText(claim.own.file, claim.own.text)) return true;
-    why = withCause("cannot create a file in this folder: " + failureWords());
+    why = withCause(std::string("cannot create a file in this folder: ") + platform::lastErrorText());
     return false;
 }
 
@@ -87,14 +85,14 @@ Step claimOnce(Claim& claim, std::string& why) {
         claim.lockFile = platform::createLockFile(kLockFile);
         if (claim.lockFile != platform::kNoFile) {
             if (writeLockText(claim.lockFile, claim.own.text)) return Step::Taken;
-            why = withCause("cannot write " + std::string(kLockFile) + ": " + failureWords());
+            why = withCause("cannot write " + std::string(kLockFile) + ": " + platform::lastErrorText());
             platform::dropLockFile(kLockFile, claim.lockFile);
             claim.lockFile = platform::kNoFile;
             return Step::Failed;
         }
     }
     if (platform::lastFailure() == platform::Failure::Exists) return Step::Busy;
-    why = withCause("cannot make " + std::string(kLockFile) + ": " + failureWords());
+    why = withCause("cannot make " + std::string(kLockFile) + ": " + platform::lastErrorText());
     return Step::Failed;
 }
 
@@ -127,7 +125,7 @@ Step judgeBusyLock(Claim& claim, Waiting& waiting, std::string& why) {
     const LockTimes times = lockTimes();
     platform::NameLook look;
     if (!platform::lookAtName(kLockFile, kLockTextLimit, look)) {
-        why = "cannot read " + std::string(kLockFile) + ": " + failureWords();
+        why = "cannot read " + std::string(kLockFile) + ": " + platform::lastErrorText();
         return Step::Failed;
     }
     if (look.kind == platform::NameKind::Absent) return Step::Again;
@@ -224,14 +222,14 @@ void releaseSaveLock(SaveLock& lock) {
 
 std::string lockObstacle() {
     if (!platform::mayCreateBeside(kLockFile)) {
-        return std::string("saves need to create ") + kLockFile + " in this folder, and " + failureWords();
+        return std::string("saves need to create ") + kLockFile + " in this folder, and " + platform::lastErrorText();
     }
     platform::NameLook look;
     if (!platform::lookAtName(kLockFile, kLockTextLimit, look)) return "";  // the save will say more
     if (look.kind == platform::NameKind::Folder) return "a folder stands at " + std::string(kLockFile) + ": remove it";
     if (isLeftOver(look) && !platform::mayReplaceName(kLockFile)) {
         return std::string(kLockFile) + " was left by a game that ended, and this player may not remove it (" +
-               failureWords() + "): ask its owner or the folder's owner to remove it";
+               platform::lastErrorText() + "): ask its owner or the folder's owner to remove it";
     }
     return "";
 }

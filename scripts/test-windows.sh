@@ -13,11 +13,11 @@ JOBS=2
 
 say() { echo "test-windows.sh: $*" >&2; }
 
-# The packages (groups build and windows of scripts/packages.list) are installed
+# The packages (groups build, test and windows of scripts/packages.list) are installed
 # as root when missing, otherwise named.
 install_missing() {
     source scripts/packages.sh
-    pz_require build windows || exit 1
+    pz_require build test windows || exit 1
 }
 
 # GoogleTest has no MinGW package: its sources are built with the same toolchain.

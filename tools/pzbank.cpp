@@ -109,13 +109,14 @@ void convertLine(SourceFile& source, long number, std::string_view line, std::st
 
 // The sorted database: the character test first, then the intellect questions,
 // with the source line each of their lines came from.
+struct BankPart {
+    std::string bytes;
+    std::vector<LineOrigin> origins = {};
+    long records() const { return static_cast<long>(origins.size()) / kLinesPerRecord; }
+};
 struct Bank {
-    std::string character;
-    std::string intellect;
-    long characterRecords = 0;
-    long intellectRecords = 0;
-    std::vector<LineOrigin> characterOrigins = {};
-    std::vector<LineOrigin> intellectOrigins = {};
+    BankPart character;
+    BankPart intellect;
 };
 
 bool isIntellectKey(const std::string& key) { return key.size() == 1 && key[0] >= '1' && key[0] <= '4'; }
@@ -140,10 +141,9 @@ void fileRecord(SourceFile& source, long keyLine, const std::string& record, Ban
                     "the key is neither one digit 1-4 (an intellect question) nor four (a character question)");
         return;
     }
-    (character ? bank.character : bank.intellect) += record;
-    ++(character ? bank.characterRecords : bank.intellectRecords);
-    std::vector<LineOrigin>& origins = character ? bank.characterOrigins : bank.intellectOrigins;
-    for (long line = keyLine - kLinesPerRecord + 1; line <= keyLine; ++line) origins.push_back({source.path, line});
+    BankPart& part = character ? bank.character : bank.intellect;
+    part.bytes += record;
+    for (long line = keyLine - kLinesPerRecord + 1; line <= keyLine; ++line) part.origins.push_back({source.path, line});
 }
 
 // Says how the source is read when that is not plain UTF-8; false when it cannot be.
@@ -189,14 +189,14 @@ void checkWholeRecords(SourceFile& source, long lines) {
 // Checks that the bank makes a database the game can play: exactly 25 character
 // questions and enough intellect questions for one game.
 bool checkBankCounts(const Bank& bank) {
-    if (bank.characterRecords != kCharacterRecords) {
+    if (bank.character.records() != kCharacterRecords) {
         std::fprintf(stderr, "pzbank: error: %ld character questions; a database needs exactly %d, or none to take "
-                     "the shipped ones\n", bank.characterRecords, kCharacterRecords);
+                     "the shipped ones\n", bank.character.records(), kCharacterRecords);
         return false;
     }
-    if (bank.intellectRecords < kIntellectPerRun) {
+    if (bank.intellect.records() < kIntellectPerRun) {
         std::fprintf(stderr, "pzbank: error: %ld intellect questions; a game asks %d, so at least that many are "
-                     "needed\n", bank.intellectRecords, kIntellectPerRun);
+                     "needed\n", bank.intellect.records(), kIntellectPerRun);
         return false;
     }
     return true;
@@ -249,7 +249,7 @@ int convertSources(std::vector<SourceFile>& sources, Bank& bank) {
         if (readSource(source)) checkWholeRecords(source, convertSource(source, bank));
         errors += source.errors;
     }
-    if (errors == 0 && bank.characterRecords == 0) {
+    if (errors == 0 && bank.character.records() == 0) {
         SourceFile shipped{"(the shipped character test)", kShippedCharacter};
         convertSource(shipped, bank);
         errors += shipped.errors;
@@ -262,8 +262,8 @@ int convertSources(std::vector<SourceFile>& sources, Bank& bank) {
 bool checkBank(const char* output, const Bank& bank, const std::string& database) {
     FileReport report{output};
     report.out = stderr;
-    report.origins = bank.characterOrigins;
-    report.origins.insert(report.origins.end(), bank.intellectOrigins.begin(), bank.intellectOrigins.end());
+    report.origins = bank.character.origins;
+    report.origins.insert(report.origins.end(), bank.intellect.origins.begin(), bank.intellect.origins.end());
     checkDatabaseBytes(report, database, true);
     finishFindings(report);
     return report.errors == 0;
@@ -284,7 +284,7 @@ int main(int argc, char** argv) {
     for (int at = 3; at < argc; ++at) sources.push_back(SourceFile{argv[at], {}});
     Bank bank;
     if (convertSources(sources, bank) > 0 || !checkBankCounts(bank)) return 1;
-    std::string database = bank.character + bank.intellect;
+    std::string database = bank.character.bytes + bank.intellect.bytes;
     if (!checkBank(argv[2], bank, database)) return 1;
     return writeDatabase(argv[2], database) ? 0 : 1;
 }

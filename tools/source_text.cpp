@@ -8,11 +8,9 @@ namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 // Windows-1251 when more sequences beyond ASCII fail to decode as UTF-8 than decode.
 SourceEncoding guessEncoding(std::string_view text) {
-    if (startsWith(text, "\xFF\xFE") || startsWith(text, "\xFE\xFF")) return SourceEncoding::Utf16;
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) return SourceEncoding::Utf16;
     long decoded = 0;
     long failed = 0;
     for (std::size_t at = 0; at < text.size();) {
@@ -52,7 +50,7 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 SourceText splitSource(const std::string& bytes) {
     std::string_view text = bytes;
     SourceText source;
-    if (startsWith(text, kUtf8Mark)) {
+    if (text.starts_with(kUtf8Mark)) {
         text.remove_prefix(kUtf8Mark.size());
     } else {
         source.encoding = guessEncoding(text);

@@ -14,8 +14,7 @@ import time
 import traceback
 
 import mountkit
-from gamekit import as_user
-from test_hostile import ANYA, BORYA, GROUP, member
+from gamekit import ANYA, BORYA, GROUP, as_user, member
 
 ROUNDS = 25          # O_EXCL races
 RACERS = 8

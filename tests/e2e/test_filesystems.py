@@ -334,4 +334,4 @@ kinds()
 del FileSystemSaves   # only its kinds run
 
 if __name__ == "__main__":
-    mountkit.main()
+    unittest.main()
