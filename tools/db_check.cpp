@@ -12,6 +12,7 @@
 #include "core/cp1251.h"
 #include "platform/platform.h"
 #include "questions/question_db.h"
+#include "tools/answer_text.h"
 #include "tools/check.h"
 #include "tools/giveaway_words.h"
 #include "tools/key_balance.h"
@@ -134,24 +135,6 @@ bool isBlankText(const char* text) {
         if (*text != ' ' && *text != '\t') return false;
     }
     return true;
-}
-
-// The text in lower case with runs of blanks made one, for comparing.
-std::string normalisedText(const char* text) {
-    std::string normal;
-    for (; *text != '\0'; ++text) {
-        unsigned char byte = static_cast<unsigned char>(*text);
-        if (byte == ' ' || byte == '\t') {
-            if (!normal.empty() && normal.back() != ' ') normal.push_back(' ');
-            continue;
-        }
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF))
-            byte = static_cast<unsigned char>(byte + 0x20);
-        if (byte == 0xA8) byte = 0xB8;  // Ё
-        normal.push_back(static_cast<char>(byte));
-    }
-    if (!normal.empty() && normal.back() == ' ') normal.pop_back();
-    return normal;
 }
 
 void checkTexts(DatabaseScan& scan, long record, long firstLine) {
