@@ -14,8 +14,10 @@
 #include "questions/question_db.h"
 #include "tools/answer_text.h"
 #include "tools/check.h"
+#include "tools/cue_tests.h"
 #include "tools/giveaway_words.h"
 #include "tools/key_balance.h"
+#include "tools/topics.h"
 
 namespace {
 
@@ -37,6 +39,8 @@ struct DatabaseScan {
     std::map<std::string, long> questionRecords = {};  // normalised question -> record
     std::map<std::string, long> answerSetRecords = {};  // normalised intellect answers, sorted -> record
     GiveawayTally giveaways = {};
+    CueTally cues = {};
+    TopicList* topics = nullptr;  // when given: the groups of the intellect questions
 };
 
 std::vector<DbLine> splitLines(const std::string& bytes) {
@@ -196,12 +200,6 @@ void checkKeyRest(DatabaseScan& scan, long line, std::size_t keyEnd) {
     }
 }
 
-// Lengths of the four answers of the record the reader loaded last.
-void measureAnswers(AnswerLengths& lengths) {
-    for (int answer = 0; answer < kAnswerCount; ++answer)
-        lengths[answer] = std::strlen(runState.currentQuestion.answers[answer]);
-}
-
 void checkIntellectKey(DatabaseScan& scan, long record, long line) {
     std::int32_t answer = runState.correctAnswer;
     if (answer < 1 || answer > kAnswerCount) {
@@ -212,10 +210,8 @@ void checkIntellectKey(DatabaseScan& scan, long record, long line) {
     }
     checkKeyRest(scan, line, 1);
     if (record >= scan.passes) return;  // the game never asks it
-    AnswerLengths lengths;
-    measureAnswers(lengths);
-    tallyIntellectKey(scan.balance, scan.report, record, line, answer, lengths,
-                      rankRightValue(runState.currentQuestion, answer));
+    tallyIntellectKey(scan.balance, scan.report, record, line, answer);
+    tallyCues(scan.cues, runState.currentQuestion, answer, record - kCharacterRecords - 1);
 }
 
 void checkCharacterKey(DatabaseScan& scan, long line) {
@@ -230,9 +226,7 @@ void checkCharacterKey(DatabaseScan& scan, long line) {
         ++answersPerCategory[category];
     }
     checkKeyRest(scan, line, kLastKeyPosition + 1);
-    AnswerLengths lengths;
-    measureAnswers(lengths);
-    tallyCharacterKey(scan.balance, runState.answerCategory, lengths);
+    tallyCharacterKey(scan.balance, runState.answerCategory, runState.currentQuestion);
     tallyAnswerWords(scan.giveaways, runState.currentQuestion, runState.answerCategory, line - kAnswerCount);
     for (int category = 1; category <= kCategoryCount; ++category) {
         if (answersPerCategory[category] == 1) continue;
@@ -258,7 +252,14 @@ void checkRecords(DatabaseScan& scan) {
         } else {
             checkAnswerSet(scan, record, firstLine);
             checkIntellectKey(scan, record, keyLine);
+            if (scan.topics != nullptr)
+                matchTopicLine(*scan.topics, record - kCharacterRecords - 1, runState.currentQuestion.questionText,
+                               lineName(scan.report, firstLine));
         }
+    }
+    if (scan.topics != nullptr) {
+        long intellectRecords = scan.records > kCharacterRecords ? scan.records - kCharacterRecords : 0;
+        matchTopicCount(*scan.topics, intellectRecords, scan.report.path);
     }
 }
 
@@ -305,25 +306,28 @@ void summarizeDatabase(DatabaseScan& scan, bool opens) {
                                std::to_string(scan.passes) + " passes - " + std::to_string(kCharacterRecords + 1) +
                                ")");
     summarizeKeyBalance(scan.balance, scan.report);
+    summarizeCues(scan.cues, scan.report);
     summarize(scan.report, std::string("accepted by the game: ") + (enough && opens ? "yes" : "no"));
 }
 
 }  // namespace
 
-void checkDatabase(FileReport& report) {
+void checkDatabase(FileReport& report, TopicList* topics) {
     std::string bytes;
     if (!readWholeFile(report, bytes)) return;
-    checkDatabaseBytes(report, std::move(bytes), opensLikeTheGame(report.path));
+    checkDatabaseBytes(report, std::move(bytes), opensLikeTheGame(report.path), topics);
 }
 
-void checkDatabaseBytes(FileReport& report, std::string bytes, bool opens) {
+void checkDatabaseBytes(FileReport& report, std::string bytes, bool opens, TopicList* topics) {
     DatabaseScan scan{report, std::move(bytes)};
+    scan.topics = topics;
     scan.lines = splitLines(scan.bytes);
     ByteReader counted(scan.bytes);
     scan.passes = countRecordPasses(counted);
     checkLines(scan);
     checkRecords(scan);
     reportKeyBalance(scan.balance, report);
+    reportCues(scan.cues, topics, report);
     reportGiveaways(scan.giveaways, report);
     checkLayout(scan);
     summarizeDatabase(scan, opens);
