@@ -3,30 +3,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "core/cp1251.h"
 #include "tools/source_text.h"
 #include "tools/topics.h"
 
 namespace {
-
-// The field in Windows-1251, or false with an error naming the line.
-bool convertField(TopicList& topics, long line, SourceEncoding encoding, std::string_view field,
-                  std::string& converted) {
-    if (encoding == SourceEncoding::Windows1251) {
-        converted.assign(field);
-        return true;
-    }
-    converted.assign(field.size(), '\0');
-    std::size_t badAt = 0;
-    long length = cp1251::fromUtf8(field.data(), field.size(), converted.data(), badAt);
-    if (length >= 0) {
-        converted.resize(static_cast<std::size_t>(length));
-        return true;
-    }
-    diagnose(topics.report, line, Severity::Error, "topics encoding",
-             "column " + std::to_string(badAt + 1) + " is malformed UTF-8 or has no Windows-1251 character");
-    return false;
-}
 
 int groupIndex(TopicList& topics, const std::string& name) {
     for (std::size_t at = 0; at < topics.groupNames.size(); ++at) {
@@ -46,20 +26,23 @@ std::vector<std::string_view> splitFields(std::string_view line) {
     return fields;
 }
 
-// Files one line's groups and question start. Returns false when a field cannot be converted.
+// Files one line's groups and question start. Returns false when the line cannot be converted.
 bool readTopicLine(TopicList& topics, long line, SourceEncoding encoding, std::string_view text) {
-    std::vector<std::string_view> fields = splitFields(text);
+    std::string converted;
+    std::size_t badAt = 0;
+    if (!lineInWindows1251(encoding, text, converted, badAt)) {
+        diagnose(topics.report, line, Severity::Error, "topics encoding",
+                 "byte " + std::to_string(badAt + 1) + " is malformed UTF-8 or stands for no Windows-1251 character");
+        return false;
+    }
+    std::vector<std::string_view> fields = splitFields(converted);
     std::size_t groupFields = fields.size() > 1 ? fields.size() - 1 : 1;
     std::vector<int> groups;
-    std::string converted;
     for (std::size_t at = 0; at < groupFields; ++at) {
-        if (!convertField(topics, line, encoding, fields[at], converted)) return false;
-        if (!converted.empty()) groups.push_back(groupIndex(topics, converted));
+        if (!fields[at].empty()) groups.push_back(groupIndex(topics, std::string(fields[at])));
     }
     topics.groupsOf.push_back(groups);
-    converted.clear();
-    if (fields.size() > 1 && !convertField(topics, line, encoding, fields.back(), converted)) return false;
-    topics.questionStarts.push_back(converted);
+    topics.questionStarts.push_back(fields.size() > 1 ? std::string(fields.back()) : std::string());
     return true;
 }
 
