@@ -81,6 +81,25 @@ std::string hexByte(unsigned char byte) {
     return text;
 }
 
+// A question or answer is printed as it stands: a tab shows as a gap up to the
+// next tab stop, and a blank at either end indents it or pads it unseen (and
+// makes it longer than it looks to a player who bets on length).
+void checkTextBlanks(DatabaseScan& scan, long number, const std::string& text) {
+    std::size_t tab = text.find('\t');
+    if (tab != std::string::npos) {
+        diagnose(scan.report, number, Severity::Warning, "tab",
+                 "tab at column " + std::to_string(tab + 1) +
+                     "; the game shows it as a wide gap, up to the next tab stop; use a blank");
+    }
+    if (text.find_first_not_of(" \t") == std::string::npos) return;  // an empty text, reported as such
+    if (text.front() == ' ')
+        diagnose(scan.report, number, Severity::Warning, "blank at an end",
+                 "blank at the start; the game shows the text indented; remove it");
+    if (text.back() == ' ')
+        diagnose(scan.report, number, Severity::Warning, "blank at an end",
+                 "blank at the end; the game prints it unseen, but it counts in the text's length; remove it");
+}
+
 // Reports the first byte of each faulty kind in the line, and its length.
 void checkLineBytes(DatabaseScan& scan, long number, bool isUtf8) {
     std::string text = lineText(scan, number);
@@ -108,6 +127,7 @@ void checkLineBytes(DatabaseScan& scan, long number, bool isUtf8) {
                      "control byte " + hexByte(byte) + " at column " + column);
         }
     }
+    if (number % kLinesPerRecord != 0) checkTextBlanks(scan, number, text);
     if (text.size() > static_cast<std::size_t>(kMaxLineLength)) {
         diagnose(scan.report, number, Severity::Error, "long line",
                  "line is " + std::to_string(text.size()) + " bytes; the game keeps only the first " +
