@@ -65,27 +65,23 @@ Verdict judgeLock(const platform::NameLook& look, Watch& watch, const LockTimes&
 }
 
 // Under the system's lock on the file judged, where there is one, no other game
-// clears it meanwhile: the name looked at once more still holds it when it is
-// removed. A share refuses to remove a file that a stopped holder still has
-// open (EBUSY): such a lock stays held.
+// clears it meanwhile, and the name still holds it when it is removed (only a
+// game clearing it could remove it). Where there is none, a game stalled between
+// its look and the removal may remove a lock taken meanwhile: its holder then
+// finds it lost before it commits. A share refuses to remove a file that a
+// stopped holder still has open (EBUSY): such a lock stays held.
 Clearing clearStaleLock(const platform::NameLook& judged, std::string& why) {
     platform::FileHandle held = platform::kNoFile;
     platform::ClearingLock claim = saveSafety.systemLock
                                        ? platform::lockForClearing(kLockFile, judged.identity, held)
                                        : platform::ClearingLock::Unavailable;
     if (claim == platform::ClearingLock::Held || claim == platform::ClearingLock::Changed) return Clearing::Held;
-    platform::NameLook now = judged;
-    bool looked = !saveSafety.lookBeforeClearing || platform::lookAtName(kLockFile, kLockTextLimit, now);
-    bool removed = looked && sameLook(now, judged) && platform::removeName(kLockFile);
+    bool removed = platform::removeName(kLockFile);
     platform::Failure failure = platform::lastFailure();
     std::string words = platform::lastErrorText();
     platform::closeFile(held);
     if (removed) return Clearing::Cleared;
-    if (!looked) {
-        why = "cannot read " + std::string(kLockFile) + ": " + words;
-        return Clearing::Failed;
-    }
-    if (!sameLook(now, judged) || failure == platform::Failure::Busy) return Clearing::Held;
+    if (failure == platform::Failure::Busy) return Clearing::Held;
     why = std::string(kLockFile) + " was left by a game that ended, and it cannot be removed (" + words +
           "): ask its owner or the folder's owner to remove it";
     return Clearing::Failed;

@@ -58,7 +58,7 @@ bool isLeftOver(const platform::NameLook& look);
 
 enum class Clearing { Cleared, Held, Failed };
 
-// Removes the stale lock judged, after looking at it once more: what changed
-// meanwhile, or is now held by a live process, is left alone (Held). Failed, with
-// why saying what to do, when it cannot be removed.
+// Removes the stale lock judged, under the system's lock on it where there is
+// one: a lock that changed since it was judged, or that a live process holds,
+// is left alone (Held). Failed, with why saying what to do, when it cannot be removed.
 Clearing clearStaleLock(const platform::NameLook& judged, std::string& why);

@@ -147,6 +147,10 @@ bool holdsSaveLock(const SaveLock& lock, std::string& why) {
     return false;
 }
 
+bool checkLockBeforeCommit(const SaveLock& lock, std::string& why) {
+    return !saveSafety.checkLockBeforeCommit || holdsSaveLock(lock, why);
+}
+
 void releaseSaveLock(SaveLock& lock) {
     if (lock.file == platform::kNoFile) return;
     lock.heartbeat.reset();

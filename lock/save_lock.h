@@ -42,6 +42,10 @@ bool takeSaveLock(SaveLock& lock, const LockTimes& times, std::string& why, Wait
 // failed beat, true only when a new beat gets through. False, with why saying so.
 bool holdsSaveLock(const SaveLock& lock, std::string& why);
 
+// Right before a save changes the score file: holdsSaveLock, where the save
+// checks it (always, in the game).
+bool checkLockBeforeCommit(const SaveLock& lock, std::string& why);
+
 // Releases the lock: its name is removed only while it is still this game's.
 void releaseSaveLock(SaveLock& lock);
 

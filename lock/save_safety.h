@@ -7,7 +7,6 @@
 struct SaveSafety {
     bool systemLock = true;          // a lock the system's own lock shows held is never judged by time
     bool heartbeat = true;           // a holder refreshes its lock while it saves
-    bool lookBeforeClearing = true;  // a stale lock is looked at once more right before it is removed
     bool queue = true;               // the wait's bound counts for each holder, and from its last beat
     bool clearLeftCopies = true;     // the lock's new holder merges in and removes what games that lost it left
     bool checkLockBeforeCommit = true;  // a save looks at its lock right before it changes the score file

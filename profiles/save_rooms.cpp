@@ -24,6 +24,10 @@ OwnNames ownNamesOf(const std::string& number) {
     return OwnNames{kBuildingPrefix + number, kCompletePrefix + number, kReplacedPrefix + number};
 }
 
+std::string replacedName(const OwnNames& names, int round) {
+    return round == 0 ? names.replaced : names.replaced + "." + std::to_string(round);
+}
+
 std::string putBackLeftCopy() {
     if (platform::nameExists(kScoreFile)) return "";
     std::string newest;
@@ -39,18 +43,18 @@ std::string putBackLeftCopy() {
     return !newest.empty() && platform::replaceFile(newest.c_str(), kScoreFile) ? newest : "";
 }
 
-void removePartCopies(const OwnNames& own) {
-    for (const std::string& name : namesStarting(kBuildingPrefix)) {
-        if (name != own.building) platform::removeName(name.c_str());
+void removeLeftCopies(const OwnNames& own) {
+    for (const std::string& prefix : {kBuildingPrefix, kCompletePrefix}) {
+        for (const std::string& name : namesStarting(prefix)) {
+            if (name != own.building && name != own.complete) platform::removeName(name.c_str());
+        }
     }
 }
 
 std::vector<std::string> leftVersions(const OwnNames& own) {
     std::vector<std::string> left;
-    for (const std::string& prefix : {kCompletePrefix, kReplacedPrefix}) {
-        for (const std::string& name : namesStarting(prefix)) {
-            if (name != own.complete && name != own.replaced) left.push_back(name);
-        }
+    for (const std::string& name : namesStarting(kReplacedPrefix)) {
+        if (name.compare(0, own.replaced.size(), own.replaced) != 0) left.push_back(name);
     }
     return left;
 }

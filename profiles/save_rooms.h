@@ -1,8 +1,8 @@
 // The names a save uses beside score.dat. Each game writes its copy under names
 // of its own, which carry its number, so that no game ever puts in place a file
 // another game wrote: ~pz2004.tmp.N while it is written, ~pz2004.new.N once it
-// is whole, and ~pz2004.old.N for the score file it replaced, until checked.
-// ~pz2004.tmp itself is only ever left empty.
+// is whole, and ~pz2004.old.N for the score file it replaced, until checked
+// (~pz2004.old.N.R in its R-th round). ~pz2004.tmp itself is only ever left empty.
 #pragma once
 
 #include <string>
@@ -14,21 +14,21 @@ struct OwnNames {
     std::string replaced;  // the score file the copy replaced, kept until checked
 };
 OwnNames ownNamesOf(const std::string& number);
+std::string replacedName(const OwnNames& names, int round);
 
 // Where score.dat is missing, puts back the newest whole copy that a save which
 // did not end left (a share that removes the old file first, then failed).
 // Returns the copy's name, or "" when there was none. Called with the lock held.
 std::string putBackLeftCopy();
 
-// Removes every copy that is not whole, but this game's own: called by the game
-// that takes the lock.
-void removePartCopies(const OwnNames& own);
+// Removes every copy but this game's own: called by the game that takes the
+// lock, so that a game which lost the lock while it was stopped finds its copy
+// gone when it resumes and fails, telling so, instead of putting an old version
+// in place.
+void removeLeftCopies(const OwnNames& own);
 
-// The whole versions that other games left under names of their own: copies of
-// games that lost the lock while stopped, and score files that games replaced
-// but did not live to check. The lock's new holder merges each into score.dat
-// and removes it, so that a game which resumes after losing the lock finds its
-// copy gone and fails, telling so, instead of putting an old version in place.
+// The score files that other games replaced and kept, and did not live to
+// check: the lock's new holder merges each in and removes it.
 std::vector<std::string> leftVersions(const OwnNames& own);
 
 // Leaves ~pz2004.tmp empty, with score.dat's owner, group and mode as far as

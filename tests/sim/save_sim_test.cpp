@@ -107,7 +107,6 @@ TEST(SaveSimulator, EachSafetyStepIsNeeded) {
     const Step steps[] = {
         {"the system's lock", &SaveSafety::systemLock},
         {"the heartbeat", &SaveSafety::heartbeat},
-        {"a look before clearing", &SaveSafety::lookBeforeClearing},
         {"the queue", &SaveSafety::queue},
         {"clearing left copies", &SaveSafety::clearLeftCopies},
         {"the lock's check before a commit", &SaveSafety::checkLockBeforeCommit},

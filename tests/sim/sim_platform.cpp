@@ -329,6 +329,7 @@ bool lookAtName(const char* path, std::size_t textLimit, NameLook& look) {
     }
     if (cached) game.seen[path] = {world->nowMs, look};
     if (game.lookedUp && std::strcmp(path, kScoreFile) == 0) game.linkedScoreFile = true;  // right before a rename
+    if (std::strcmp(path, kLockFile) == 0) game.lockSeenMs = world->nowMs;
     return true;
 }
 

@@ -261,7 +261,9 @@ std::unique_ptr<platform::Ticker> startTicking(int periodMs, std::function<void(
 }
 
 // A lock cleared while its holder ran is a lock that failed its one job: where
-// the system's lock reaches, any live holder; elsewhere, one that beat all along.
+// the system's lock reaches, any live holder; elsewhere, one that beat all along,
+// by a game whose own look at it is fresh (a game stalled between its look and
+// the removal acts on what it saw: there only the commit's checks can help).
 void noteRemoval(const char* path) {
     auto found = world->names.find(path);
     if (std::strcmp(path, kLockFile) != 0 || found == world->names.end()) return;
@@ -277,7 +279,8 @@ void noteRemoval(const char* path) {
         return ticking->active && ticking->game == creator && world->nowMs - ticking->startMs >= world->times.staleMs;
     });
     bool runningAllAlong = holder.stoppedFromMs < 0 && world->nowMs - holder.lastStopEndMs >= world->times.staleMs;
-    if (world->schedule.medium != Medium::CachedShare && beating && runningAllAlong && !holder.beatFailed) {
+    bool freshLook = world->nowMs - world->games[world->current].lockSeenMs < world->times.staleMs / 2;
+    if (world->schedule.medium != Medium::CachedShare && beating && runningAllAlong && freshLook && !holder.beatFailed) {
         note("game " + std::to_string(world->current) + " cleared the beating lock of running game " +
              std::to_string(creator));
     }

@@ -56,7 +56,8 @@ struct Game {
     std::int64_t stoppedFromMs = -1;  // a stop under way began then
     std::int64_t lastStopEndMs = -1000000000;
     int calls = 0, beats = 0;
-    bool linkedScoreFile = false;  // between a hard link kept of score.dat and the rename over it
+    bool linkedScoreFile = false;
+    std::int64_t lockSeenMs = -1;  // when this game last looked at the lock  // between a hard link kept of score.dat and the rename over it
     bool beatFailed = false;
     platform::Failure failure = platform::Failure::Other;
     std::string failureText;
