@@ -72,9 +72,9 @@ Verdict judgeLock(const platform::NameLook& look, Watch& watch, const LockTimes&
 // stopped holder still has open (EBUSY): such a lock stays held.
 Clearing clearStaleLock(const platform::NameLook& judged, std::string& why) {
     platform::FileHandle held = platform::kNoFile;
-    platform::ClearingLock claim = saveSafety.systemLock
-                                       ? platform::lockForClearing(kLockFile, judged.identity, held)
-                                       : platform::ClearingLock::Unavailable;
+    bool lockable = saveSafety.systemLock && judged.kind == platform::NameKind::Regular;
+    platform::ClearingLock claim = lockable ? platform::lockForClearing(kLockFile, judged.identity, held)
+                                            : platform::ClearingLock::Unavailable;
     if (claim == platform::ClearingLock::Held || claim == platform::ClearingLock::Changed) return Clearing::Held;
     bool removed = platform::removeName(kLockFile);
     platform::Failure failure = platform::lastFailure();

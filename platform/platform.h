@@ -168,7 +168,8 @@ enum class Holder { Alive, Gone, Unknown };
 Holder judgeHolder(const std::string& mark);
 
 // Creates path as a new lock file open for writing at its end, readable by
-// everyone whatever the creation mask, and takes the system's own lock on it
+// everyone and writable by the folder's group whatever the creation mask, and
+// takes the system's own lock on it
 // where the file system has one: the system drops that lock when the game ends,
 // however it ends. Fails when anything stands under the name. On Windows the
 // system deletes the file when it is closed or its game ends. Returns kNoFile
