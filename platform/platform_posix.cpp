@@ -397,7 +397,8 @@ bool retryWhileBusy(Call call) {
 
 }  // namespace
 
-bool removeName(const char* path) {
+bool removeName(const char* path, Tries tries) {
+    if (tries == Tries::Once) return unlink(path) == 0 || errno == ENOENT || failWithErrno();
     return retryWhileBusy([path] { return unlink(path); }) || errno == ENOENT || failWithErrno();
 }
 
