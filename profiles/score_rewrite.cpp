@@ -29,7 +29,8 @@ SaveOutcome unsaved(const std::string& why) { return SaveOutcome{false, why}; }
 // base's owner, group and mode, and closed once its name is seen to hold it still
 // (a member of the folder's group may have swapped it).
 bool writeCopy(const std::string& name, const PlayerProfile* record, const char* typedName, platform::FileHandle base,
-               platform::FileHandle current, const ScoreLookup* lookup, std::string& why) {
+               platform::FileHandle current, const ScoreLookup* lookup, platform::FileIdentity& made,
+               std::string& why) {
     platform::removeName(name.c_str());
     platform::FileHandle copy = platform::createExclusive(name.c_str(), platform::Sharing::OwnerOnly);
     if (copy == platform::kNoFile) {
@@ -46,6 +47,10 @@ bool writeCopy(const std::string& name, const PlayerProfile* record, const char*
         copied = false;
     }
     if (copied) platform::carryOwnership(copy, base);
+    if (copied && !platform::identifyFile(copy, made)) {
+        why = withCause("cannot write " + name + ": " + platform::lastErrorText());
+        copied = false;
+    }
     if (copied && !platform::nameHoldsFile(name.c_str(), copy)) {
         why = name + ": " + platform::lastErrorText();
         copied = false;
@@ -66,6 +71,7 @@ struct Sources {
     platform::FileHandle current = platform::kNoFile;
     platform::FileIdentity read{};
     std::string merged;
+    platform::FileIdentity made{};  // the copy written from them
 };
 
 platform::FileIdentity identityOf(platform::FileHandle file) {
@@ -105,9 +111,10 @@ bool openMergeSources(const std::string& kept, Sources& sources) {
 }
 
 // Writes the round's copy and, once it is whole, gives it its complete name.
-bool writeRound(const PlayerProfile* record, const char* typedName, const Sources& sources, const ScoreLookup* lookup,
+bool writeRound(const PlayerProfile* record, const char* typedName, Sources& sources, const ScoreLookup* lookup,
                 const OwnNames& names, std::string& why) {
-    bool written = writeCopy(names.building, record, typedName, sources.base, sources.current, lookup, why);
+    bool written =
+        writeCopy(names.building, record, typedName, sources.base, sources.current, lookup, sources.made, why);
     platform::closeFile(sources.base);  // first: Windows replaces no file its own process holds open
     platform::closeFile(sources.current);
     if (written && platform::moveName(names.building.c_str(), names.complete.c_str())) return true;
@@ -144,18 +151,34 @@ Commit checkReplaced(const std::string& kept, const platform::FileIdentity& read
 }
 
 // Where nothing can be kept: true when score.dat is no longer the version read,
-// seen right before the rename, which leaves a window of two calls.
+// seen right before the rename, which leaves a window of two calls. It is
+// opened, not looked at: a share's client may show an old view of a name. Where
+// it cannot be seen, the round starts again.
 bool hasChanged(const platform::FileIdentity& read) {
+    platform::FileHandle now = platform::openForReading(kScoreFile, platform::Links::Refuse);
+    if (now == platform::kNoFile) return platform::lastFailure() != platform::Failure::Missing;  // unseen: made anew
+    platform::FileIdentity identity{};
+    bool changed = !platform::identifyFile(now, identity) || !(identity == read);
+    platform::closeFile(now);
+    return changed;
+}
+
+// True when score.dat is the copy made: a share may lose the reply to a rename
+// it made.
+bool copyInPlace(const platform::FileIdentity& made) {
     platform::NameLook look;
     return platform::lookAtName(kScoreFile, 0, look) && look.kind == platform::NameKind::Regular &&
-           !isVersionRead(look, read);
+           isVersionRead(look, made);
 }
 
 // The copy's rename failed. Where the old score file still stands, it keeps every
 // record; a score file that a share removed before failing leaves the copy the
 // only one, so it is put in place again, or left for the next game to put back.
-Commit reportFailedRename(const std::string& complete, const std::string& kept, bool merging, std::string& why) {
+Commit reportFailedRename(const std::string& complete, const std::string& kept, const Sources& sources,
+                          std::string& why) {
     bool takenOver = platform::lastFailure() == platform::Failure::Missing;
+    bool merging = !sources.merged.empty();
+    if (!takenOver && copyInPlace(sources.made)) return Commit::Done;
     why = withCause(platform::lastErrorText());
     platform::removeName(kept.c_str());
     if (takenOver) return Commit::TakenOver;
@@ -213,7 +236,10 @@ Commit commitCopy(const std::string& complete, const std::string& kept, const So
         platform::removeName(complete.c_str());
         return Commit::Changed;
     }
-    if (!platform::replaceFile(complete.c_str(), kScoreFile)) return reportFailedRename(complete, kept, merging, why);
+    if (!platform::replaceFile(complete.c_str(), kScoreFile)) {
+        Commit failed = reportFailedRename(complete, kept, sources, why);
+        if (failed != Commit::Done) return failed;
+    }
     return linked ? checkReplaced(kept, sources.read) : Commit::Done;
 }
 

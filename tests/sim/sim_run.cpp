@@ -203,6 +203,12 @@ Call enterCallKind(const char* what) {
     }
     checkScoreFileWhole();
     if (world->inTick) return beatCall(game);
+    // A save's window where a writer without the lock can lose a change: a hard link
+    // kept, or score.dat opened to be looked at, then the rename; any other call ends it.
+    const char* const window[] = {"openForReading", "identifyFile", "closeFile", "replaceFile"};
+    if (std::none_of(std::begin(window), std::end(window), [what](const char* call) { return std::strcmp(call, what) == 0; })) {
+        game.linkedScoreFile = false;
+    }
     int call = game.calls++;
     Call outcome = Call::Go;
     for (const Fault& fault : world->schedule.faults) {
