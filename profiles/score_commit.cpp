@@ -5,6 +5,7 @@
 #include "profiles/score_commit.h"
 
 #include <cstring>
+#include <vector>
 
 #include "io/byte_reader.h"
 #include "io/byte_writer.h"
@@ -88,7 +89,8 @@ void prepareFolder(const SaveLock& lock, const SaveVoice& voice) {
     if (!saveSafety.clearLeftCopies) return;
     OwnNames own = ownNamesOf(lock.number);
     removeLeftCopies(own);
-    for (const std::string& left : leftVersions(own)) mergeLeftVersion(left, lock);
+    std::vector<std::string> left = leftVersions(own);
+    for (std::size_t i = 0; i < left.size(); ++i) mergeLeftVersion(left[i], static_cast<int>(i), lock);
 }
 
 bool takeLock(SaveLock& lock, const LockTimes& times, const SaveVoice& voice, std::string& why) {

@@ -182,7 +182,9 @@ Commit reportFailedRename(const std::string& complete, const std::string& kept, 
     why = withCause(platform::lastErrorText());
     platform::removeName(kept.c_str());
     if (takenOver) return Commit::TakenOver;
-    if (platform::nameExists(kScoreFile)) {
+    platform::NameLook look;
+    if (!platform::lookAtName(kScoreFile, 0, look)) return Commit::Failed;  // unseen: the copy stays, just in case
+    if (look.kind != platform::NameKind::Absent) {
         if (!merging) platform::removeName(complete.c_str());
         return Commit::Failed;
     }
@@ -275,8 +277,7 @@ bool nextSources(Commit commit, const std::string& kept, const PlayerProfile* re
 // Writes rounds of copies from sources until one is in place as the version it
 // was made from replaced: record first (where there is one), then the others.
 SaveOutcome rewriteFrom(Sources sources, const PlayerProfile* record, const char* typedName,
-                        const ScoreLookup* lookup, const SaveLock& lock) {
-    OwnNames names = ownNamesOf(lock.number);
+                        const ScoreLookup* lookup, const OwnNames& names, const SaveLock& lock) {
     for (int round = 0; round < kRounds; ++round) {
         SaveOutcome outcome = unsaved("");
         if (!writeRound(record, typedName, sources, round == 0 ? lookup : nullptr, names, outcome.why)) return outcome;
@@ -315,10 +316,13 @@ SaveOutcome rewriteScoreFile(const PlayerProfile* record, const char* typedName,
     Sources sources;
     std::string why;
     if (!openScoreSource(sources, why)) return unsaved(why);
-    return rewriteFrom(sources, record, typedName, lookup, lock);
+    return rewriteFrom(sources, record, typedName, lookup, ownNamesOf(lock.number), lock);
 }
 
-void mergeLeftVersion(const std::string& left, const SaveLock& lock) {
+// Under names of their own, so that what a merge that failed leaves is never taken
+// for this game's own save's.
+void mergeLeftVersion(const std::string& left, int index, const SaveLock& lock) {
     Sources sources;
-    if (openMergeSources(left, sources)) rewriteFrom(sources, nullptr, "", nullptr, lock);
+    OwnNames names = ownNamesOf(lock.number + "." + std::to_string(index));
+    if (openMergeSources(left, sources)) rewriteFrom(sources, nullptr, "", nullptr, names, lock);
 }

@@ -19,8 +19,8 @@ SaveOutcome rewriteScoreFile(const PlayerProfile* record, const char* typedName,
                              const SaveLock& lock);
 
 // Merges the version under left, a score file a game replaced and did not live
-// to check, into score.dat, and removes it.
-void mergeLeftVersion(const std::string& left, const SaveLock& lock);
+// to check, into score.dat, and removes it: the index-th this game merges.
+void mergeLeftVersion(const std::string& left, int index, const SaveLock& lock);
 
 // True when the score file holds record whole.
 bool holdsRecord(const PlayerProfile& record);

@@ -178,7 +178,7 @@ Call applyFault(Game& game, const Fault& fault) {
         case Event::PowerCut: cutPower(); break;
         case Event::Fail: setFailure(fault.failure, "the call failed"); return Call::Fail;
         case Event::Outside: writeFromOutside(); break;
-        case Event::BeatFail: break;
+        case Event::BeatFail: case Event::Outage: break;
     }
     return game.killed ? Call::Dead : Call::Go;
 }
@@ -212,7 +212,12 @@ Call enterCallKind(const char* what) {
     int call = game.calls++;
     Call outcome = Call::Go;
     for (const Fault& fault : world->schedule.faults) {
-        if (fault.game == game.id && fault.call == call && fault.event != Event::BeatFail && outcome == Call::Go) {
+        bool out = fault.event == Event::Outage && call >= fault.call && call < fault.call + fault.ms;
+        if (fault.game != game.id || outcome != Call::Go || (fault.call != call && !out)) continue;
+        if (out) {
+            setFailure(platform::Failure::Gone, "the share went away");
+            outcome = Call::Fail;
+        } else if (fault.event != Event::BeatFail && fault.event != Event::Outage) {
             outcome = applyFault(game, fault);
         }
     }
