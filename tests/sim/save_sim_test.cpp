@@ -115,6 +115,9 @@ TEST(SaveSimulator, OneGameStoppedAtEachCallBreaksNoRule) {
 }
 
 TEST(SaveSimulator, EachSafetyStepIsNeeded) {
+#if PZ_SIM_SCHEDULES < 100000
+    GTEST_SKIP() << "a search for what the protocol needs, not for memory faults: the plain build runs it";
+#endif
     struct Step {
         const char* what;
         bool SaveSafety::*flag;
