@@ -484,8 +484,6 @@ bool moveName(const char* from, const char* to) {
     return failWithLastError();
 }
 
-bool exchangeNames(const char*, const char*) { return fail("no swap of two names here", Failure::Unsupported); }
-
 namespace {
 
 // Reads up to limit bytes of the regular file at path; a file held without read

@@ -1,8 +1,8 @@
 // The rewrite way (see score_rewrite.h). Each round writes its copy under
-// ~pz2004.tmp.N, names it ~pz2004.new.N once whole, and commits it: swapped with
-// score.dat where the file system can swap names (the replaced file then under
-// ~pz2004.old.N), else renamed over it with the old one kept by a hard link;
-// where neither is possible, score.dat is looked at right before the rename.
+// ~pz2004.tmp.N, names it ~pz2004.new.N once whole, and commits it: renamed over
+// score.dat, with the old one kept by a hard link under ~pz2004.old.N until it
+// is checked; where the file system has no links, score.dat is looked at right
+// before the rename instead.
 #include "profiles/score_rewrite.h"
 
 #include <cstring>
@@ -196,41 +196,14 @@ Commit reportFailedRename(const std::string& complete, const std::string& kept, 
     return Commit::Failed;
 }
 
-enum class Swap { Done, NotHere, CopyGone, Stuck };
-
-// Swaps the whole copy with score.dat under the kept name, so that a game that
-// ends in between leaves a version to merge, never a copy to put in place.
-// NotHere, with the copy back under its complete name, where names cannot be
-// swapped; CopyGone when a game that took over the lock took the copy; Stuck
-// when the copy cannot be moved back: it stays, a version for the next game to merge.
-Swap swapIn(const std::string& complete, const std::string& kept) {
-    if (!platform::moveName(complete.c_str(), kept.c_str())) {
-        return platform::lastFailure() == platform::Failure::Missing ? Swap::CopyGone : Swap::NotHere;
-    }
-    if (platform::exchangeNames(kept.c_str(), kScoreFile)) return Swap::Done;
-    if (platform::lastFailure() == platform::Failure::Missing && !platform::nameExists(kept.c_str())) {
-        return Swap::CopyGone;  // merged by a game that took over while this one was stopped
-    }
-    if (platform::moveName(kept.c_str(), complete.c_str())) return Swap::NotHere;
-    return platform::lastFailure() == platform::Failure::Missing ? Swap::CopyGone : Swap::Stuck;
-}
-
 // Puts the whole copy in the score file's place, keeping what it replaces
-// reachable until it is checked. A copy that merged in what others wrote is
-// never removed on failure: the lock's next holder finds the version it merged
-// still under its name.
+// reachable by a hard link until it is checked. A copy that merged in what
+// others wrote is never removed on failure: the lock's next holder finds the
+// version it merged still under its name.
 Commit commitCopy(const std::string& complete, const std::string& kept, const Sources& sources,
                   const SaveLock& lock, std::string& why) {
-    bool merging = !sources.merged.empty();
     if (!checkLockBeforeCommit(lock, why)) {
-        if (!merging) platform::removeName(complete.c_str());
-        return Commit::Failed;
-    }
-    Swap swap = saveSafety.checkReplaced ? swapIn(complete, kept) : Swap::NotHere;
-    if (swap == Swap::Done) return checkReplaced(kept, sources.read);
-    if (swap == Swap::CopyGone) return Commit::TakenOver;
-    if (swap == Swap::Stuck) {
-        why = withCause(std::string("cannot rename the copy: ") + platform::lastErrorText());
+        if (sources.merged.empty()) platform::removeName(complete.c_str());
         return Commit::Failed;
     }
     bool linked = saveSafety.checkReplaced && platform::linkName(kScoreFile, kept.c_str());

@@ -1,6 +1,6 @@
 // The rewrite way of a save: a new score file is written under names of the
-// game's own and put in place of the old one, which is kept (swapped or linked)
-// until it is seen to be the version the copy was made from; what the copy did
+// game's own and put in place of the old one, which is kept by a hard link until
+// it is seen to be the version the copy was made from; what the copy did
 // not read is merged in, round after round. Also how the lock's new holder
 // merges in a replaced version that a game left unchecked.
 #pragma once

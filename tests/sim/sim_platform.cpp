@@ -66,9 +66,7 @@ FileIdentity identityOf(std::uint64_t id) {
 
 bool hasLinks() { return world->schedule.medium != sim::Medium::NoLinks; }
 
-// A client forgets what it saw of a name it changes itself, as a share's client does.
-void forget(const char* path) { world->games[world->current].seen.erase(path); }
-
+// A client forgets what it saw of a file it writes itself, as a share's client does.
 void forgetFile(std::uint64_t inode) {
     for (const auto& [path, id] : world->names) {
         if (id == inode) world->games[world->current].seen.erase(path);
@@ -292,20 +290,6 @@ bool moveName(const char* from, const char* to) {
     std::uint64_t inode = world->names[from];
     name(to, inode);
     unname(from);
-    return true;
-}
-
-bool exchangeNames(const char* a, const char* b) {
-    if (!sim::enterCall()) return false;
-    if (world->schedule.medium != sim::Medium::Local) return fail(Failure::Unsupported, "Invalid argument");
-    auto first = world->names.find(a), second = world->names.find(b);
-    if (first == world->names.end() || second == world->names.end()) {
-        return fail(Failure::Missing, "No such file or directory");
-    }
-    std::swap(first->second, second->second);
-    forget(a);
-    forget(b);
-    world->durableNames = world->names;
     return true;
 }
 

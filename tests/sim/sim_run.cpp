@@ -142,7 +142,7 @@ Call beatCall(Game& game) {
 // A writer that takes no lock reads score.dat and puts a new version with one
 // more record in its place, at once. Where a save has kept score.dat by a link
 // and not yet renamed its copy over it, no save can keep that version: the rule
-// for it is waived there (a window of two calls that only a swap closes).
+// for it is waived there (a window of two calls).
 void writeFromOutside() {
     auto found = world->names.find(kScoreFile);
     if (found == world->names.end()) return;
