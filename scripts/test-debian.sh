@@ -3,28 +3,30 @@
 # root made here with debootstrap from this machine's own Debian mirror, this
 # tree copied to /root/prozorometr (mode 0700), and in a chroot that has /proc
 # and a minimal /dev (no loop devices, no FUSE: a container's lot) root runs
-# `scripts/play.sh` with a game piped in, then `scripts/test.sh plain`. With
-# --user a plain user first meets the bare machine, then does the same in a
-# copy of his own once root has installed the packages. Nothing is kept: the
-# mounts and the root go at the end, whatever happened. Needs root.
+# `scripts/play.sh` with a game piped in, then `scripts/test.sh plain` (with
+# --all, `scripts/test.sh` whole). With --user a plain user first meets the bare
+# machine, then does the same in a copy of his own once root has installed the
+# packages. Nothing is kept: the mounts and the root go at the end, whatever
+# happened. Needs root.
 #
-#   scripts/test-debian.sh [--user] [RELEASE]     RELEASE: trixie (default), bookworm...
+#   scripts/test-debian.sh [--user] [--all] [RELEASE]   RELEASE: trixie (default), bookworm...
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-WORK=build-debian  # the root and the logs; removed at the start of the next run
 PATH_IN_ROOT=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-release=trixie as_user=
+release=trixie as_user= phases=plain
 for argument in "$@"; do
     case $argument in
         --user) as_user=yes ;;
-        -h | --help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;;
-        -*) echo "usage: $0 [--user] [RELEASE]" >&2; exit 2 ;;
+        --all) phases= ;;
+        -h | --help) sed -n '2,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        -*) echo "usage: $0 [--user] [--all] [RELEASE]" >&2; exit 2 ;;
         *) release=$argument ;;
     esac
 done
 
 say() { echo "test-debian.sh: $*"; }
+WORK=build-debian/$release  # the root and the logs; removed at the start of the next run
 root=$PWD/$WORK/root
 failures=0 results=() tested="none ran"
 
@@ -95,13 +97,15 @@ try_play() {
 
 home_of() { [ "$1" = root ] && echo /root || echo "/home/$1"; }
 
-# scripts/test.sh plain; shows its output and takes the counts from its plain line.
+# scripts/test.sh (its phases asked for); shows its output and takes the counts
+# from its plain line, and its summary's lines for the whole command.
 try_tests() {
     local user=$1 log=$WORK/test-$1.log status=0 counts
-    in_root "$user" scripts/test.sh plain 2>&1 | tee "$log" | sed 's/^/    /'
+    in_root "$user" scripts/test.sh $phases 2>&1 | tee "$log" | sed 's/^/    /'
     status=${PIPESTATUS[0]}
     counts=$(sed -n 's/^test\.sh: plain [a-z]*: //p' "$log" | tail -n 1)
-    note "test.sh plain as $user" $((status == 0)) "exit $status: ${counts:-no counts}"
+    note "test.sh ${phases:-(all)} as $user" $((status == 0)) "exit $status: ${counts:-no counts}"
+    [ -n "$phases" ] || sed -n '/=== test.sh: summary ===/,$p' "$log" | sed '1d; s/^/    /' >>"$WORK/summaries"
     [ "$user" != root ] || tested=$counts
 }
 
@@ -156,5 +160,6 @@ if [ -n "$as_user" ]; then
 fi
 printf '\n=== test-debian.sh: Debian %s ===\n' "$release"
 printf '%s\n' "${results[@]}"
+[ -f "$WORK/summaries" ] && cat "$WORK/summaries"
 say "$((${#results[@]} - failures)) of ${#results[@]} steps passed in $((SECONDS - started)) s; tests: $tested"
 ((failures == 0))

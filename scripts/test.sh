@@ -141,7 +141,7 @@ phase() {
 wanted=" ${*:-plain sanitize windows fuzz} "
 case $wanted in
     " --clean ")
-        rm -rf "${FOLDERS[@]}"
+        rm -rf --one-file-system "${FOLDERS[@]}"  # never into a Debian root's mounts
         say "removed ${FOLDERS[*]}"
         exit 0 ;;
     " --help " | " -h ") sed -n '2,19s/^# \{0,1\}//p' "$0"; exit 0 ;;
