@@ -109,13 +109,16 @@ try_tests() {
     [ "$user" != root ] || tested=$counts
 }
 
-# A plain user on the bare machine: play.sh must stop, naming the one command to run as root.
+# A plain user on the bare machine: play.sh must stop, and test.sh fail having
+# run nothing, each naming the one command to run as root.
 try_bare_user() {
-    local log=$WORK/play-bare.log status=0
-    in_root pupil scripts/play.sh </dev/null >"$log" 2>&1 || status=$?
-    local hint=0
-    grep -q 'install them with: apt-get install .*(as root)$' "$log" && hint=1
-    note "play.sh as pupil, bare" $((status == 1 && hint)) "exit $status: $(tail -n 1 "$log")"
+    local command log status hint
+    for command in play test; do
+        log=$WORK/$command-bare.log status=0 hint=0
+        in_root pupil scripts/$command.sh </dev/null >"$log" 2>&1 || status=$?
+        grep -q 'install them with: apt-get install .*(as root)' "$log" && hint=1
+        note "$command.sh as pupil, bare" $((status == 1 && hint)) "exit $status: $(tail -n 1 "$log")"
+    done
 }
 
 prepare_user() {
