@@ -4,10 +4,10 @@
 # tree copied to /root/prozorometr (mode 0700), and in a chroot that has /proc
 # and a minimal /dev (no loop devices, no FUSE: a container's lot) root runs
 # `scripts/play.sh` with a game piped in, then `scripts/test.sh plain` (with
-# --all, `scripts/test.sh` whole). With --user a plain user first meets the bare
-# machine, then does the same in a copy of his own once root has installed the
-# packages. Nothing is kept: the mounts and the root go at the end, whatever
-# happened. Needs root.
+# --all, `scripts/test.sh` whole). Before that a plain user meets the bare
+# machine (both commands must stop, naming the command for root); with --user
+# he then does what root did, in a copy of his own. Nothing is kept: the
+# mounts and the root go at the end, whatever happened. Needs root.
 #
 #   scripts/test-debian.sh [--user] [--all] [RELEASE]   RELEASE: trixie (default), bookworm...
 set -uo pipefail
@@ -151,10 +151,8 @@ fi
 say "made in $((SECONDS - started)) s"
 mount_basics || { say "cannot mount /proc and /dev in the root"; exit 1; }
 copy_tree "$root/root/prozorometr" && chmod 0700 "$root/root" || { say "cannot copy the tree"; exit 1; }
-if [ -n "$as_user" ]; then
-    prepare_user || { say "cannot add the plain user"; exit 1; }
-    try_bare_user
-fi
+prepare_user || { say "cannot add the plain user"; exit 1; }
+try_bare_user
 try_play root
 try_tests root
 if [ -n "$as_user" ]; then
