@@ -66,6 +66,8 @@ def device_unusable(path, is_kind):
         if not is_kind(os.stat(path).st_mode):
             return "%s is no device here" % path
         os.close(os.open(path, os.O_RDWR))
+    except FileNotFoundError:
+        return "this machine has no %s" % path
     except OSError as error:
         return "this machine's %s cannot be used (%s)" % (path, error.strerror)
     return None

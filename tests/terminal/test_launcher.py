@@ -198,7 +198,7 @@ class PlayFolder(Launcher):
         self.assertTrue((chosen / "score.dat").exists())
         self.assertFalse(self.play.exists())
 
-    def run_in(self, folder, umask=0o022, user=None):
+    def run_in(self, folder, umask=0o022, user=None, launcher=LAUNCHER):
         """Runs the launcher without a terminal on the play folder given, with that umask and
         as that user (uid and gid); returns (status, stderr)."""
         def prepare():
@@ -206,7 +206,7 @@ class PlayFolder(Launcher):
             if user:
                 os.setgid(user[1])
                 os.setuid(user[0])
-        run = subprocess.run([str(LAUNCHER)], stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
+        run = subprocess.run([str(launcher)], stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
                              env={**self.env, "PROZOROMETR_DIR": str(folder)}, preexec_fn=prepare)
         return run.returncode, run.stderr
 
@@ -274,6 +274,7 @@ class PlayFolder(Launcher):
         if os.geteuid() != 0:
             self.skipTest("needs root to play as another user")
         os.chmod(self.folder, 0o755)
+        launcher = shutil.copy(LAUNCHER, self.folder)  # the tree may be where only root can reach (/root)
         cases = [(0o755, "the play folder", "is mode 755 (owner root", "root can let the group"),
                  (0o777, "score.dat is mode 644 (owner root", "chmod g+w", "root can let the group")]
         for folder_mode, *words in cases:
@@ -283,7 +284,7 @@ class PlayFolder(Launcher):
                 (folder / "pz2004.db").write_bytes(b"questions\n")
                 (folder / "score.dat").write_bytes(b"")
                 folder.chmod(folder_mode)
-                self.assert_refused(self.run_in(folder, user=(65534, 65534)), *words)
+                self.assert_refused(self.run_in(folder, user=(65534, 65534), launcher=launcher), *words)
 
     def test_missing_database_is_reported_before_anything_is_made(self):
         self.database.unlink()
