@@ -104,7 +104,10 @@ TEST_F(SaveLockTest, ALockClearedMeanwhileIsNoLongerHeld) {
     std::string why;
     ASSERT_TRUE(takeSaveLock(lock, kShortTimes, why)) << why;
     std::error_code refused;
-    if (!fs::remove(kLockFile, refused)) GTEST_SKIP() << "this system keeps a held lock's name: " << refused.message();
+    if (!fs::remove(kLockFile, refused)) {  // Windows: a held lock's name cannot be taken from its holder at all
+        EXPECT_TRUE(holdsSaveLock(lock, why)) << why;
+        return;
+    }
     writeFile(kLockFile, "another game's lock\n");
     EXPECT_FALSE(holdsSaveLock(lock, why));
     EXPECT_EQ(why, "another game took over the lock while this one was stopped");
