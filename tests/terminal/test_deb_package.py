@@ -20,7 +20,8 @@ FILES = ["usr/games/prozorometr", "usr/games/prozorometr-play", "usr/games/pzban
          "usr/share/doc/prozorometr/copyright", "usr/share/games/prozorometr/pz2004.db",
          "usr/share/icons/hicolor/scalable/apps/prozorometr.svg", "usr/share/lintian/overrides/prozorometr",
          "usr/share/man/man6/prozorometr-play.6.gz", "usr/share/man/man6/prozorometr.6.gz",
-         "usr/share/man/man6/pzbank.6.gz", "usr/share/man/man6/pzcheck.6.gz"]
+         "usr/share/man/man6/pzbank.6.gz", "usr/share/man/man6/pzcheck.6.gz",
+         "usr/share/metainfo/example.c_seed_5b52a9cb.prozorometr.metainfo.xml"]
 
 
 def output_of(*command):
