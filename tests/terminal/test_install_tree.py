@@ -129,7 +129,7 @@ class InstalledTree(unittest.TestCase):
         metainfo = self.prefix / METAINFO
         releases = [(release.get("version"), release.get("date"))
                     for release in ElementTree.parse(metainfo).getroot().iter("release")]
-        changelog = (ROOT / "doc" / "changelog").read_text(encoding="utf-8")
+        changelog = (ROOT / "debian" / "changelog").read_text(encoding="utf-8")
         entries = re.findall(r"^prozorometr \(([^)]+)\).*?^ -- [^\n]*?  ([^\n]+)$", changelog, re.M | re.S)
         self.assertEqual(releases, [(version, email.utils.parsedate_to_datetime(date).strftime("%Y-%m-%d"))
                                     for version, date in entries])
