@@ -1,7 +1,8 @@
 """The Debian package as scripts/package.sh builds it through debian/, the way a
 distribution does: the path it prints and lintian's pedantic verdict (class
 Build, which ctest runs first); the package's fields, files and hardened
-programs."""
+programs; and, as root, autopkgtest playing the installed package, then a
+clean removal."""
 
 import os
 import pathlib
@@ -106,6 +107,36 @@ class Package(BuiltPackage):
                     shown = output_of("readelf", "--wide", option, str(unpacked / program))
                     self.assertTrue(re.search(pattern, shown), f"{program} is not {what}: readelf {option} "
                                                                f"shows no {pattern}")
+
+
+class Installed(BuiltPackage):
+    """autopkgtest's null runner installs the package on this very machine, so
+    only root runs it, and never over an installed prozorometr."""
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("autopkgtest -- null installs the package on this machine, which needs root")
+        if shutil.which("autopkgtest") is None:
+            self.skipTest("autopkgtest is not installed (apt-get install autopkgtest)")
+        state = subprocess.run(["dpkg-query", "-W", "-f=${Status}", "prozorometr"], capture_output=True, text=True)
+        if state.stdout.endswith(" installed"):
+            self.skipTest("a prozorometr package is installed here already; this test would replace it")
+        super().setUp()
+
+    def test_autopkgtest_plays_the_installed_package_which_then_removes_cleanly(self):
+        self.addCleanup(subprocess.run, ["dpkg", "--purge", "prozorometr"], capture_output=True, timeout=120)
+        run = subprocess.run(["autopkgtest", str(built(f"_{architecture()}.changes")), "--", "null"],
+                             capture_output=True, text=True, timeout=900)
+        self.assertEqual(run.returncode, 0, run.stdout[-4000:] + run.stderr[-4000:])
+        self.assertRegex(run.stdout, r"(?m)^installed-game +PASS$")
+        for part in ("piped-game", "own-questions", "scores-table"):
+            self.assertIn(f"\n{part}: ", run.stderr + run.stdout, f"the part {part} said it passed")
+
+        self.assertEqual([path for path in FILES if not os.path.lexists("/" + path)], [])
+        self.assertEqual(output_of("/usr/games/prozorometr", "--version"), f"prozorometr {VERSION}\n")
+        subprocess.run(["dpkg", "--purge", "prozorometr"], capture_output=True, check=True, timeout=120)
+        self.assertEqual([path for path in FILES if os.path.lexists("/" + path)], [])
+        self.assertFalse(os.path.exists("/usr/share/games/prozorometr"), "the package's own folder goes too")
 
 
 if __name__ == "__main__":
