@@ -1,8 +1,9 @@
 """The Debian package as scripts/package.sh builds it through debian/, the way a
 distribution does: the path it prints and lintian's pedantic verdict (class
 Build, which ctest runs first); the package's fields, files and hardened
-programs; and, as root, autopkgtest playing the installed package, then a
-clean removal."""
+programs; a second build from its source package, elsewhere, later and under
+another umask, locale and clock, byte for byte the same; and, as root,
+autopkgtest playing the installed package, then a clean removal."""
 
 import os
 import pathlib
@@ -11,7 +12,7 @@ import shutil
 import subprocess
 import unittest
 
-from termkit import BUILD_DIR, ROOT, main, make_temp_folder
+from termkit import BUILD_DIR, ROOT, main, make_locale, make_temp_folder
 
 VERSION = os.environ.get("PZ_VERSION", "")
 PACKAGES = pathlib.Path(BUILD_DIR, "deb")  # where package.sh builds, started in the build folder
@@ -107,6 +108,52 @@ class Package(BuiltPackage):
                     shown = output_of("readelf", "--wide", option, str(unpacked / program))
                     self.assertTrue(re.search(pattern, shown), f"{program} is not {what}: readelf {option} "
                                                                f"shows no {pattern}")
+
+
+class Reproducible(BuiltPackage):
+    """reprotest's usual variations, by hand: the source package unpacked in
+    another folder and built there again, a year later by the clock (faketime),
+    with another umask, locale, time zone, home, environment and number of jobs."""
+
+    def test_a_second_build_elsewhere_later_is_byte_identical(self):
+        folder = pathlib.Path(make_temp_folder(self))
+        tree = folder / "elsewhere" / "src"
+        tree.parent.mkdir()
+        (folder / "home").mkdir()
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": str(folder / "home"), "TZ": "UTC-10",
+               "DEB_BUILD_OPTIONS": "parallel=1", **(make_locale(str(folder), "ru_RU", "UTF-8") or
+                                                    {"LC_ALL": "C.UTF-8"})}
+        first_umask = os.umask(0o022)
+        os.umask(first_umask)
+        umask = 0o022 if first_umask == 0o077 else 0o077
+        later = ["faketime", "+397 days"] if shutil.which("faketime") else []
+        said = [f"in {tree}", f"umask {umask:03o}", env.get("LC_ALL", ""), "TZ=UTC-10", "one job",
+                "a year later" if later else "minutes later (faketime is not installed)"]
+
+        def in_second_build(command, cwd):
+            return subprocess.run(later + command, cwd=cwd, env=env, capture_output=True, text=True, timeout=900,
+                                  preexec_fn=lambda: os.umask(umask))
+
+        unpack = in_second_build(["dpkg-source", "-x", str(built(".dsc")), str(tree)], folder)
+        self.assertEqual(unpack.returncode, 0, unpack.stderr)
+        build = in_second_build(["dpkg-buildpackage", "-us", "-uc", "-b"], tree)
+        self.assertEqual(build.returncode, 0, build.stdout[-3000:] + build.stderr[-3000:])
+
+        first = sorted(path.name for path in PACKAGES.glob("*.deb"))
+        second = sorted(path.name for path in tree.parent.glob("*.deb"))
+        self.assertEqual(second, first)
+        differing = [name for name in first
+                     if (PACKAGES / name).read_bytes() != (tree.parent / name).read_bytes()]
+        if differing:
+            self.fail(f"built again ({', '.join(said)}), {', '.join(differing)} differ:\n"
+                      + self.diffoscope(PACKAGES / differing[0], tree.parent / differing[0]))
+
+    def diffoscope(self, first, second):
+        if shutil.which("diffoscope") is None:
+            return "(diffoscope would name the difference: apt-get install diffoscope-minimal)"
+        run = subprocess.run(["diffoscope", "--text", "-", str(first), str(second)], capture_output=True, text=True,
+                             timeout=600)
+        return run.stdout[:8000] + run.stderr[-2000:]
 
 
 class Installed(BuiltPackage):

@@ -66,7 +66,7 @@ class Finder(unittest.TestCase):
             with self.subTest(sudo=sudo):
                 status, said, calls = self.require(["play", "testtools", "package"],
                                                    commands=["luit", "strace", "man", "groff", "appstreamcli",
-                                                             "autopkgtest", "dh"] + ["sudo"] * sudo,
+                                                             "autopkgtest", "diffoscope", "dh"] + ["sudo"] * sudo,
                                                    installed="xfonts-encodings locales build-essential")
                 self.assertEqual((status, calls), (1, []))
                 self.assertEqual(said.count("\n"), 1, said)
