@@ -20,9 +20,13 @@ TREE = ["bin/prozorometr", "bin/prozorometr-play", "bin/pzbank", "bin/pzcheck", 
         "share/icons/hicolor/scalable/apps/prozorometr.svg", "share/man/man6/prozorometr-play.6",
         "share/man/man6/prozorometr.6", "share/man/man6/pzbank.6", "share/man/man6/pzcheck.6",
         METAINFO, "share/prozorometr/pz2004.db"]
-# What appstreamcli may say of the metadata, pedantic: the ID's top-level domain
-# is the maintainers' own, .example, which the validator does not know.
-APPSTREAM_EXPLAINED = [("cid-maybe-not-rdns", "info")]
+# What appstreamcli may say of the metadata, pedantic, as (tag, severity, hint):
+# the ID's top-level domain is the maintainers' own, .example, which it does not
+# know; and appstream before 1.0 (Debian 12) does not know <developer> yet.
+APPSTREAM_EXPLAINED = {("cid-maybe-not-rdns", "info", "example.c_seed_5b52a9cb.prozorometr"),
+                       ("unknown-tag", "info", "developer")}
+APPSTREAM_ISSUE = re.compile(r"^- tag: (\S+)\n  severity: (\w+)\n(?:  component: .*\n)?(?:  line: .*\n)?"
+                             r"(?:  hint: (.*)\n)?", re.M)
 
 
 class InstalledTree(unittest.TestCase):
@@ -139,8 +143,7 @@ class InstalledTree(unittest.TestCase):
         run = subprocess.run(["appstreamcli", "validate-tree", "--no-net", "--pedantic", "--format", "yaml",
                               str(self.prefix)], capture_output=True, text=True, timeout=60)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-        self.assertEqual(re.findall(r"^- tag: (\S+)\n  severity: (\w+)$", run.stdout, re.M), APPSTREAM_EXPLAINED,
-                         run.stdout)
+        self.assertLessEqual(set(APPSTREAM_ISSUE.findall(run.stdout)), APPSTREAM_EXPLAINED, run.stdout)
 
 
 if __name__ == "__main__":
