@@ -5,13 +5,14 @@
 # and benchmark stand on top and may include any layer. With -DCHECK_FILE=F and
 # -DCHECK_AS=FOLDER it checks the one file F as if it stood in FOLDER.
 cmake_minimum_required(VERSION 3.20)
-set(PZ_LAYERS core platform io questions profiles app)
+set(PZ_LAYERS core platform io lock questions profiles app)
 set(PZ_BENEATH_core "")
 set(PZ_BENEATH_platform "")
 set(PZ_BENEATH_io core platform)
+set(PZ_BENEATH_lock io core platform)
 set(PZ_BENEATH_questions io core platform)
-set(PZ_BENEATH_profiles io core platform)
-set(PZ_BENEATH_app questions profiles io core platform)
+set(PZ_BENEATH_profiles lock io core platform)
+set(PZ_BENEATH_app questions profiles lock io core platform)
 
 # Appends to PZ_FAULTS a line for every include of file that its folder may not make.
 function(pz_check_file file folder shown)

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -142,13 +144,16 @@ bool removeName(const char* path);
 bool replaceFile(const char* from, const char* to);
 
 // ------------------------------------------------------------- the writers' lock
-// Single steps only: the lock's file is made, looked at, moved and removed with the
+// Single steps only: the lock's file is made, looked at and removed with the
 // calls above and below; the wait, the stale rule and the heartbeat stand above
 // this layer, once for every system.
 
 // A steady clock in milliseconds, unmoved by changes of the date, and a pause.
 std::int64_t steadyMs();
 void pauseMs(int ms);
+
+// A number no other game draws, for names and marks of a game's own.
+std::uint64_t uniqueNumber();
 
 // This process as a lock's holder, four words with no line feed: "pid host machine
 // started". machine names the running system and its process-id space (on Linux
@@ -162,23 +167,45 @@ std::string holderMark();
 enum class Holder { Alive, Gone, Unknown };
 Holder judgeHolder(const std::string& mark);
 
-// Creates path as a new lock file open for writing, readable by everyone, whatever
-// the creation mask; fails when anything stands under the name. On Windows the
-// system deletes it when it is closed or its game ends. Returns kNoFile on failure.
+// Creates path as a new lock file open for writing at its end, readable by
+// everyone whatever the creation mask, and takes the system's own lock on it
+// where the file system has one: the system drops that lock when the game ends,
+// however it ends. Fails when anything stands under the name. On Windows the
+// system deletes the file when it is closed or its game ends. Returns kNoFile
+// on failure.
 FileHandle createLockFile(const char* path);
+
+// True when a live process holds the system's lock on the file at path. Where
+// that lock reaches every game using the folder (local file systems, NFSv4, kernel
+// SMB, Windows shares), a stopped game is told from an ended one by it; false
+// where it does not reach, or nobody holds it.
+bool lockFileInUse(const char* path);
+
+// Takes the system's lock on the file at path for clearing it, while it is
+// still the file judged (the same identity): Taken, with file open, and no other
+// game may clear it meanwhile; Held when a live process holds it (its holder,
+// or a game clearing it right now); Changed when another file stands there now;
+// Unavailable where the file system has no such lock, or gives no way to it.
+enum class ClearingLock { Taken, Held, Changed, Unavailable };
+ClearingLock lockForClearing(const char* path, const FileIdentity& judged, FileHandle& file);
 
 // Closes the lock file this game holds and frees its name, which must still be
 // this game's: the name is removed after the close (a share removes no file that
 // is open), or on Windows by the close itself.
 void dropLockFile(const char* path, FileHandle lock);
 
-// Opens the existing regular file path for reading and writing at any place,
-// never through a link and never blocking. Returns kNoFile otherwise.
-FileHandle openForUpdate(const char* path);
-
 // Gives the existing file at from the second name to, as a hard link. Returns
 // false on failure; lastFailure() says NoLinks where the file system has none.
 bool linkName(const char* from, const char* to);
+
+// Gives the closed file at from the name to, without forcing the change to disk
+// (to is free: a name of the game's own). Returns false on failure.
+bool moveName(const char* from, const char* to);
+
+// Swaps the files at a and b in one atomic step and makes the change durable, so
+// that a then names what b held. Returns false on failure; lastFailure() says
+// Unsupported where the file system cannot (most but local Linux ones).
+bool exchangeNames(const char* a, const char* b);
 
 // What stands under a name, looked at without following a link or blocking.
 enum class NameKind { Absent, Regular, Folder, Other };
@@ -186,6 +213,7 @@ struct NameLook {
     NameKind kind;
     FileIdentity identity;  // of anything but Absent
     std::string text;       // the first bytes of a Regular file, as many as asked for
+    std::uint32_t links;    // the names the file system shows it has: 1 where it shows no links
 };
 // Returns false, with lastErrorText saying why, when the name cannot be looked at
 // or a regular file there cannot be read.
@@ -198,8 +226,18 @@ bool listNames(const char* prefix, std::vector<std::string>& names);
 // lastErrorText saying why, otherwise.
 bool mayCreateBeside(const char* path);
 
+// A beat on a thread of its own: calls tick every periodMs of the steady clock
+// until the ticker is destroyed, which wakes the thread at once and waits for it.
+class Ticker {
+public:
+    virtual ~Ticker() = default;
+};
+std::unique_ptr<Ticker> startTicker(int periodMs, std::function<void()> tick);
+
 // What kind of failure the last call above met, for words a player can act on.
-enum class Failure { Other, Exists, Missing, NoLinks, Busy, Refused, Full, ReadOnly, InputOutput };
+// Gone: the file system went away under the game (a share whose server or
+// network failed). Unsupported: it has no such call.
+enum class Failure { Other, Exists, Missing, NoLinks, Busy, Refused, Full, ReadOnly, InputOutput, Gone, Unsupported };
 Failure lastFailure();
 
 // The reason for the last failure of a call above in this thread, for one-line

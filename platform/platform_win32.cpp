@@ -7,8 +7,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
+#include <thread>
 #include <fcntl.h>
 #include <io.h>
 #include <string>
@@ -124,6 +128,9 @@ Failure kindOf(DWORD code) {
         case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return Failure::Full;
         case ERROR_WRITE_PROTECT: return Failure::ReadOnly;
         case ERROR_CRC: case ERROR_IO_DEVICE: return Failure::InputOutput;
+        case ERROR_NETNAME_DELETED: case ERROR_BAD_NETPATH: case ERROR_UNEXP_NET_ERR: case ERROR_NETWORK_UNREACHABLE:
+        case ERROR_DEV_NOT_EXIST: case ERROR_SEM_TIMEOUT: return Failure::Gone;
+        case ERROR_DELETE_PENDING: return Failure::Busy;
         default: return Failure::Other;
     }
 }
@@ -401,6 +408,14 @@ std::int64_t steadyMs() { return static_cast<std::int64_t>(GetTickCount64()); }
 
 void pauseMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
+std::uint64_t uniqueNumber() {
+    std::random_device device;
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    std::uint64_t drawn = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    return drawn ^ static_cast<std::uint64_t>(counter.QuadPart) ^ (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40);
+}
+
 // A lock file here is deleted by the system with its holder, so no game needs to
 // judge a Windows game by its pid: the mark says so with "-" for the machine.
 std::string holderMark() {
@@ -415,25 +430,60 @@ std::string holderMark() {
 
 Holder judgeHolder(const std::string&) { return Holder::Unknown; }
 
+// True when something, perhaps on its way out, stands under the name: a file
+// deleted while another still has it open is "delete pending", and refuses
+// every open, a new one under its name too, until the last handle closes.
+bool nameTaken(const char* path) {
+    if (GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    DWORD error = GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_DELETE_PENDING;
+}
+
 // Shared for reading only, so that other games may read whose it is but no game
 // may move or delete it while its holder lives; deleted by the system when the
-// handle is closed, also when the game is killed.
+// handle is closed, also when the game is killed. Its being open for writing is
+// the system's lock here: another open that denies writing fails while it is.
 FileHandle createLockFile(const char* path) {
     DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE;
     HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                 nullptr, CREATE_NEW, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) failWithLastError();
-    return keepRegular(handle, true, true);
+    if (handle != INVALID_HANDLE_VALUE) return keepRegular(handle, true, true);
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && nameTaken(path)) return fail("a lock on its way out", Failure::Exists), kNoFile;
+    failWithCode(error);
+    return kNoFile;
 }
+
+bool lockFileInUse(const char* path) {
+    HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Windows games' locks go with their holders; a lock a game elsewhere left on a
+// share is cleared as where only its content tells.
+ClearingLock lockForClearing(const char*, const FileIdentity&, FileHandle&) { return ClearingLock::Unavailable; }
 
 void dropLockFile(const char*, FileHandle lock) { CloseHandle(toHandle(lock)); }  // deletes it
 
-FileHandle openForUpdate(const char* path) {
-    return keepRegular(openHandle(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, false), true, false);
+// Hard links where the file system has them (NTFS), not on FAT.
+bool linkName(const char* from, const char* to) {
+    if (CreateHardLinkW(widePath(to).c_str(), widePath(from).c_str(), nullptr)) return true;
+    DWORD error = GetLastError();
+    bool none = error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED || error == ERROR_TOO_MANY_LINKS;
+    return none ? fail("no hard links here", Failure::NoLinks) : failWithCode(error);
 }
 
-// Windows games make the lock's name at once: their lock goes with its holder.
-bool linkName(const char*, const char*) { return fail("no hard links here", Failure::NoLinks); }
+bool moveName(const char* from, const char* to) {
+    if (MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    return failWithLastError();
+}
+
+bool exchangeNames(const char*, const char*) { return fail("no swap of two names here", Failure::Unsupported); }
 
 namespace {
 
@@ -453,7 +503,9 @@ bool readRegular(const char* path, std::size_t limit, NameLook& look) {
     DWORD count = 0;
     bool read = limit == 0 || ReadFile(handle, look.text.data(), static_cast<DWORD>(limit), &count, nullptr);
     look.text.resize(read ? count : 0);
-    bool identified = identifyFile(fromHandle(handle), look.identity);
+    BY_HANDLE_FILE_INFORMATION info;
+    bool identified = identifyFile(fromHandle(handle), look.identity) && GetFileInformationByHandle(handle, &info);
+    look.links = identified ? info.nNumberOfLinks : 1;
     CloseHandle(handle);
     return read && identified;
 }
@@ -464,10 +516,12 @@ bool lookAtName(const char* path, std::size_t textLimit, NameLook& look) {
     WIN32_FILE_ATTRIBUTE_DATA info;
     look.text.clear();
     look.identity = FileIdentity{};
+    look.links = 1;
     if (!GetFileAttributesExW(widePath(path).c_str(), GetFileExInfoStandard, &info)) {
         DWORD error = GetLastError();
-        look.kind = NameKind::Absent;
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || failWithCode(error);
+        look.kind = NameKind::Absent;  // also a file on its way out (delete pending): gone in a moment
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DELETE_PENDING ||
+               error == ERROR_ACCESS_DENIED || failWithCode(error);
     }
     look.identity.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
                                                    info.nFileSizeLow);
@@ -501,6 +555,51 @@ bool listNames(const char* prefix, std::vector<std::string>& names) {
 
 // Access lists decide, and the only true answer is the attempt itself.
 bool mayCreateBeside(const char*) { return true; }
+
+namespace {
+
+// Waits on an event with a timeout counted from now; setting the event wakes the
+// thread at once to end.
+class WindowsTicker : public Ticker {
+public:
+    WindowsTicker(int periodMs, std::function<void()> tick)
+        : periodMs_(periodMs), tick_(std::move(tick)), wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          thread_(&WindowsTicker::run, this) {}
+    ~WindowsTicker() override {
+        stopping_ = true;
+        if (wake_ != nullptr) SetEvent(wake_);
+        thread_.join();
+        if (wake_ != nullptr) CloseHandle(wake_);
+    }
+
+private:
+    void run() {
+        std::int64_t next = steadyMs() + periodMs_;
+        while (!stopping_) {
+            std::int64_t wait = std::max<std::int64_t>(0, std::min<std::int64_t>(next - steadyMs(), periodMs_));
+            if (wake_ == nullptr) {
+                Sleep(static_cast<DWORD>(std::min<std::int64_t>(wait, 20)));
+            } else if (WaitForSingleObject(wake_, static_cast<DWORD>(wait)) == WAIT_OBJECT_0) {
+                return;
+            }
+            if (stopping_ || steadyMs() < next) continue;
+            tick_();
+            next += periodMs_;
+        }
+    }
+
+    int periodMs_;
+    std::function<void()> tick_;
+    HANDLE wake_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<Ticker> startTicker(int periodMs, std::function<void()> tick) {
+    return std::make_unique<WindowsTicker>(periodMs, std::move(tick));
+}
 
 Failure lastFailure() { return failureKind; }
 

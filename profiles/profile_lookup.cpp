@@ -5,13 +5,17 @@
 // hears so before the first question, not after the last.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/run_state.h"
 #include "core/verdict_words.h"
+#include "lock/save_lock.h"
 #include "platform/platform.h"
 #include "profiles/plain_run_ahead.h"
 #include "profiles/profile_store.h"
-#include "profiles/save_lock.h"
+#include "profiles/save_rooms.h"
+#include "profiles/score_commit.h"
 #include "profiles/score_record.h"
 
 namespace {
@@ -45,29 +49,32 @@ bool canTakeLock() {
     return false;
 }
 
-// True when the save at the end can replace the score file through the temporary
-// file; otherwise says which of the two the folder keeps this player from replacing.
+// True when the save at the end can put a new score file in place of the old
+// one; otherwise says why not.
 bool canReplaceScoreFile() {
-    for (const char* name : {kScoreFile, kTempFile}) {
-        platform::NameLook look;
-        bool folder = platform::lookAtName(name, 0, look) && look.kind == platform::NameKind::Folder;
-        if (folder || (platform::nameExists(name) && !platform::mayReplaceName(name))) {
-            std::fprintf(stderr, "prozorometr: cannot replace %s at the end of the game: %s\n", name,
-                         folder ? "a folder stands there; remove it" : platform::lastErrorText());
-            return false;
-        }
-    }
-    return true;
+    platform::NameLook look;
+    bool folder = platform::lookAtName(kScoreFile, 0, look) && look.kind == platform::NameKind::Folder;
+    if (!folder && platform::mayReplaceName(kScoreFile)) return true;
+    std::fprintf(stderr, "prozorometr: cannot replace %s at the end of the game: %s\n", kScoreFile,
+                 folder ? "a folder stands there; remove it" : platform::lastErrorText());
+    return false;
+}
+
+// True when a save is under way, or one that did not end left a whole copy.
+bool saveLeftTraces() {
+    std::vector<std::string> copies;
+    return platform::nameExists(kLockFile) ||
+           (platform::listNames(ownNamesOf("").complete.c_str(), copies) && !copies.empty());
 }
 
 // Opens the score file for the lookup. Where it is missing while a save is under
 // way (some shares show no file for a moment while it is replaced) or after one
-// left it under the temporary name, the lock is taken first and the file put back.
-platform::FileHandle openScoreFile() {
+// left it under its copy's name, the lock is taken first and the file put back.
+platform::FileHandle openScoreFile(const LockTimes& times, const SaveVoice& voice) {
     platform::FileHandle file = platform::openForReading(kScoreFile, platform::Links::Refuse);
     if (file != platform::kNoFile || platform::lastFailure() != platform::Failure::Missing) return file;
-    if (!platform::nameExists(kLockFile) && !platform::nameExists(kTempFile)) return file;
-    restoreScoreFile();
+    if (!saveLeftTraces()) return file;
+    putBackScoreFile(times, voice);
     return platform::openForReading(kScoreFile, platform::Links::Refuse);
 }
 
@@ -104,11 +111,11 @@ bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, 
     return found;
 }
 
-ScoreLookup loadProfile(const char* typedName) {
+ScoreLookup lookUpProfile(const char* typedName, PlayerProfile& profile, const LockTimes& times,
+                          const SaveVoice& voice) {
     ScoreLookup lookup{};
-    platform::FileHandle file = openScoreFile();
+    platform::FileHandle file = openScoreFile(times, voice);
     if (file == platform::kNoFile || !platform::isWritable(kScoreFile)) return reportUnusable(file);
-    PlayerProfile& profile = runState.playerProfile;
     bool found = false, failed = false;
     {  // the helper is done before the file is closed
         ByteReader in(file);

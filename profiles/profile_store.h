@@ -35,18 +35,19 @@ struct ScoreLookup {
 // typedName, or with a fresh profile.
 ScoreLookup loadProfile(const char* typedName);
 
+struct LockTimes;
+struct SaveVoice;
+// The same for any profile, with the given lock times and voice for the lock it
+// may take to put back a score file that a save left under its copy's name.
+ScoreLookup lookUpProfile(const char* typedName, PlayerProfile& profile, const LockTimes& times,
+                          const SaveVoice& voice);
+
 // Fills profile from the first whole record of in named typedName. Returns false,
 // with profile's fields unspecified, when there is none. lookup gets the places
 // and the verdict on a block copy (not the outcome or the file's identity).
 // ahead, when given, has judged the lines from its from() on meanwhile.
 bool findProfile(ByteReader& in, const char* typedName, PlayerProfile& profile, ScoreLookup& lookup,
                  PlainRunAhead* ahead = nullptr);
-
-// Takes the writers' lock, so that a save under way ends first; then, where a save
-// stopped half-way through replacing the score file on a share (the score file
-// removed, its new content still under the temporary name), puts that content in
-// its place, saying so on stderr. Returns true when it did.
-bool restoreScoreFile();
 
 // Stores the run's PlayerProfile: a returning player's record (found by the
 // lookup) replaces the stored one, a new player's is appended (or replaces one

@@ -16,6 +16,8 @@ import re
 import subprocess
 import sys
 
+import bank_cues
+
 
 def summary(pzcheck, database):
     result = subprocess.run([pzcheck, "--db", database], capture_output=True, check=False)
@@ -61,9 +63,6 @@ def bounds(pzcheck, database, character, intellect):
     return failures
 
 
-LEVEL_SHARES = {"easy": 40, "medium": 40, "hard": 20}
-
-
 def difficulty(intellect, record):
     failures = []
     lines = open(intellect, encoding="utf-8").read().split("\n")
@@ -72,14 +71,10 @@ def difficulty(intellect, record):
     if len(levels) != len(questions):
         failures.append(f"{len(levels)} difficulty lines for {len(questions)} intellect questions")
     for number, (fields, question) in enumerate(zip(levels, questions), 1):
-        if len(fields) != 3 or fields[0] not in LEVEL_SHARES or not fields[1] or not question.startswith(fields[2]):
+        if (len(fields) != 3 or fields[0] not in bank_cues.LEVEL_SHARES or not fields[1]
+                or not question.startswith(fields[2])):
             failures.append(f"difficulty line {number} {fields} does not describe question {question!r}")
-    for level, share in LEVEL_SHARES.items():
-        percent = 100.0 * sum(fields[0] == level for fields in levels) / max(len(levels), 1)
-        print(f"{level}: {percent:.1f}%")
-        if abs(percent - share) > 5:
-            failures.append(f"{level} questions make {percent:.1f}%, expected about {share}%")
-    return failures
+    return failures + bank_cues.level_mix_failures([fields[0] for fields in levels])
 
 
 CHECKS = {"round-trip": (round_trip, 4), "bounds": (bounds, 4), "difficulty": (difficulty, 2)}

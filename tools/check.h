@@ -61,12 +61,16 @@ std::string percentOf(long part, long whole);
 // cannot be opened or read.
 bool readWholeFile(FileReport& report, std::string& bytes);
 
-// Checks a question database the way the game reads it.
-void checkDatabase(FileReport& report);
+struct TopicList;
+
+// Checks a question database the way the game reads it; with topics, judges
+// the blind rules over each group they name too, and reports in topics->report
+// the lines that do not fit the database.
+void checkDatabase(FileReport& report, TopicList* topics = nullptr);
 
 // Checks the bytes of a question database not yet written (opens: whether the
 // game could open it), as checkDatabase does.
-void checkDatabaseBytes(FileReport& report, std::string bytes, bool opens);
+void checkDatabaseBytes(FileReport& report, std::string bytes, bool opens, TopicList* topics = nullptr);
 
 // Checks a score file the way the game reads it.
 void checkScoreFile(FileReport& report);

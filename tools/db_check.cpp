@@ -12,9 +12,12 @@
 #include "core/cp1251.h"
 #include "platform/platform.h"
 #include "questions/question_db.h"
+#include "tools/answer_text.h"
 #include "tools/check.h"
+#include "tools/cue_tests.h"
 #include "tools/giveaway_words.h"
 #include "tools/key_balance.h"
+#include "tools/topics.h"
 
 namespace {
 
@@ -36,6 +39,8 @@ struct DatabaseScan {
     std::map<std::string, long> questionRecords = {};  // normalised question -> record
     std::map<std::string, long> answerSetRecords = {};  // normalised intellect answers, sorted -> record
     GiveawayTally giveaways = {};
+    CueTally cues = {};
+    TopicList* topics = nullptr;  // when given: the groups of the intellect questions
 };
 
 std::vector<DbLine> splitLines(const std::string& bytes) {
@@ -76,6 +81,25 @@ std::string hexByte(unsigned char byte) {
     return text;
 }
 
+// A question or answer is printed as it stands: a tab shows as a gap up to the
+// next tab stop, and a blank at either end indents it or pads it unseen (and
+// makes it longer than it looks to a player who bets on length).
+void checkTextBlanks(DatabaseScan& scan, long number, const std::string& text) {
+    std::size_t tab = text.find('\t');
+    if (tab != std::string::npos) {
+        diagnose(scan.report, number, Severity::Warning, "tab",
+                 "tab at column " + std::to_string(tab + 1) +
+                     "; the game shows it as a wide gap, up to the next tab stop; use a blank");
+    }
+    if (text.find_first_not_of(" \t") == std::string::npos) return;  // an empty text, reported as such
+    if (text.front() == ' ')
+        diagnose(scan.report, number, Severity::Warning, "blank at an end",
+                 "blank at the start; the game shows the text indented; remove it");
+    if (text.back() == ' ')
+        diagnose(scan.report, number, Severity::Warning, "blank at an end",
+                 "blank at the end; the game prints it unseen, but it counts in the text's length; remove it");
+}
+
 // Reports the first byte of each faulty kind in the line, and its length.
 void checkLineBytes(DatabaseScan& scan, long number, bool isUtf8) {
     std::string text = lineText(scan, number);
@@ -103,6 +127,7 @@ void checkLineBytes(DatabaseScan& scan, long number, bool isUtf8) {
                      "control byte " + hexByte(byte) + " at column " + column);
         }
     }
+    if (number % kLinesPerRecord != 0) checkTextBlanks(scan, number, text);
     if (text.size() > static_cast<std::size_t>(kMaxLineLength)) {
         diagnose(scan.report, number, Severity::Error, "long line",
                  "line is " + std::to_string(text.size()) + " bytes; the game keeps only the first " +
@@ -134,24 +159,6 @@ bool isBlankText(const char* text) {
         if (*text != ' ' && *text != '\t') return false;
     }
     return true;
-}
-
-// The text in lower case with runs of blanks made one, for comparing.
-std::string normalisedText(const char* text) {
-    std::string normal;
-    for (; *text != '\0'; ++text) {
-        unsigned char byte = static_cast<unsigned char>(*text);
-        if (byte == ' ' || byte == '\t') {
-            if (!normal.empty() && normal.back() != ' ') normal.push_back(' ');
-            continue;
-        }
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF))
-            byte = static_cast<unsigned char>(byte + 0x20);
-        if (byte == 0xA8) byte = 0xB8;  // Ё
-        normal.push_back(static_cast<char>(byte));
-    }
-    if (!normal.empty() && normal.back() == ' ') normal.pop_back();
-    return normal;
 }
 
 void checkTexts(DatabaseScan& scan, long record, long firstLine) {
@@ -213,12 +220,6 @@ void checkKeyRest(DatabaseScan& scan, long line, std::size_t keyEnd) {
     }
 }
 
-// Lengths of the four answers of the record the reader loaded last.
-void measureAnswers(AnswerLengths& lengths) {
-    for (int answer = 0; answer < kAnswerCount; ++answer)
-        lengths[answer] = std::strlen(runState.currentQuestion.answers[answer]);
-}
-
 void checkIntellectKey(DatabaseScan& scan, long record, long line) {
     std::int32_t answer = runState.correctAnswer;
     if (answer < 1 || answer > kAnswerCount) {
@@ -229,10 +230,8 @@ void checkIntellectKey(DatabaseScan& scan, long record, long line) {
     }
     checkKeyRest(scan, line, 1);
     if (record >= scan.passes) return;  // the game never asks it
-    AnswerLengths lengths;
-    measureAnswers(lengths);
-    tallyIntellectKey(scan.balance, scan.report, record, line, answer, lengths,
-                      rankRightValue(runState.currentQuestion, answer));
+    tallyIntellectKey(scan.balance, scan.report, record, line, answer);
+    tallyCues(scan.cues, runState.currentQuestion, answer, record - kCharacterRecords - 1);
 }
 
 void checkCharacterKey(DatabaseScan& scan, long line) {
@@ -247,9 +246,7 @@ void checkCharacterKey(DatabaseScan& scan, long line) {
         ++answersPerCategory[category];
     }
     checkKeyRest(scan, line, kLastKeyPosition + 1);
-    AnswerLengths lengths;
-    measureAnswers(lengths);
-    tallyCharacterKey(scan.balance, runState.answerCategory, lengths);
+    tallyCharacterKey(scan.balance, runState.answerCategory, runState.currentQuestion);
     tallyAnswerWords(scan.giveaways, runState.currentQuestion, runState.answerCategory, line - kAnswerCount);
     for (int category = 1; category <= kCategoryCount; ++category) {
         if (answersPerCategory[category] == 1) continue;
@@ -275,7 +272,14 @@ void checkRecords(DatabaseScan& scan) {
         } else {
             checkAnswerSet(scan, record, firstLine);
             checkIntellectKey(scan, record, keyLine);
+            if (scan.topics != nullptr)
+                matchTopicLine(*scan.topics, record - kCharacterRecords - 1, runState.currentQuestion.questionText,
+                               lineName(scan.report, firstLine));
         }
+    }
+    if (scan.topics != nullptr) {
+        long intellectRecords = scan.records > kCharacterRecords ? scan.records - kCharacterRecords : 0;
+        matchTopicCount(*scan.topics, intellectRecords, scan.report.path);
     }
 }
 
@@ -322,25 +326,28 @@ void summarizeDatabase(DatabaseScan& scan, bool opens) {
                                std::to_string(scan.passes) + " passes - " + std::to_string(kCharacterRecords + 1) +
                                ")");
     summarizeKeyBalance(scan.balance, scan.report);
+    summarizeCues(scan.cues, scan.report);
     summarize(scan.report, std::string("accepted by the game: ") + (enough && opens ? "yes" : "no"));
 }
 
 }  // namespace
 
-void checkDatabase(FileReport& report) {
+void checkDatabase(FileReport& report, TopicList* topics) {
     std::string bytes;
     if (!readWholeFile(report, bytes)) return;
-    checkDatabaseBytes(report, std::move(bytes), opensLikeTheGame(report.path));
+    checkDatabaseBytes(report, std::move(bytes), opensLikeTheGame(report.path), topics);
 }
 
-void checkDatabaseBytes(FileReport& report, std::string bytes, bool opens) {
+void checkDatabaseBytes(FileReport& report, std::string bytes, bool opens, TopicList* topics) {
     DatabaseScan scan{report, std::move(bytes)};
+    scan.topics = topics;
     scan.lines = splitLines(scan.bytes);
     ByteReader counted(scan.bytes);
     scan.passes = countRecordPasses(counted);
     checkLines(scan);
     checkRecords(scan);
     reportKeyBalance(scan.balance, report);
+    reportCues(scan.cues, topics, report);
     reportGiveaways(scan.giveaways, report);
     checkLayout(scan);
     summarizeDatabase(scan, opens);

@@ -2,24 +2,13 @@
 // answers are Windows-1251 bytes, one byte a character.
 #include <set>
 
+#include "tools/answer_text.h"
 #include "tools/giveaway_words.h"
 #include "tools/key_balance.h"
 
 namespace {
 
-bool isLetter(unsigned char byte) {
-    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0xC0 || byte == 0xA8 ||
-           byte == 0xB8;
-}
-
 bool isBlankOrDigit(unsigned char byte) { return byte == ' ' || byte == '\t' || (byte >= '0' && byte <= '9'); }
-
-// Lower case, with ё as е, so that a capital or a dropped dot makes no new stem.
-char foldLetter(unsigned char byte) {
-    if (byte == 0xA8 || byte == 0xB8) return static_cast<char>(0xE5);
-    if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF)) byte = static_cast<unsigned char>(byte + 0x20);
-    return static_cast<char>(byte);
-}
 
 // The stems of the answer's words of four letters or more, and its marks.
 std::set<std::string> answerTokens(const char* text) {

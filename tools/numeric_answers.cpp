@@ -73,20 +73,17 @@ bool readAnswerValue(const std::string& text, AnswerValue& value) {
 
 }  // namespace
 
-ValueRank rankRightValue(const CurrentQuestion& question, std::int32_t key) {
-    if (key < 1 || key > kAnswerCount) return ValueRank::NotNumeric;
+bool orderAnswerValues(const CurrentQuestion& question, int (&ascending)[kAnswerCount]) {
     AnswerValue values[kAnswerCount];
     for (int answer = 0; answer < kAnswerCount; ++answer) {
-        if (!readAnswerValue(question.answers[answer], values[answer])) return ValueRank::NotNumeric;
-        if (values[answer].lead != values[0].lead) return ValueRank::NotNumeric;
+        if (!readAnswerValue(question.answers[answer], values[answer])) return false;
+        if (values[answer].lead != values[0].lead) return false;
         for (int other = 0; other < answer; ++other) {
-            if (values[other].numbers == values[answer].numbers) return ValueRank::NotNumeric;
+            if (values[other].numbers == values[answer].numbers) return false;
         }
+        ascending[answer] = answer;
     }
-    const std::vector<double>& right = values[key - 1].numbers;
-    long below = std::count_if(std::begin(values), std::end(values),
-                               [&right](const AnswerValue& value) { return value.numbers < right; });
-    if (below == 0) return ValueRank::Smallest;
-    if (below == kAnswerCount - 1) return ValueRank::Largest;
-    return ValueRank::Middle;
+    std::sort(std::begin(ascending), std::end(ascending),
+              [&values](int one, int other) { return values[one].numbers < values[other].numbers; });
+    return true;
 }

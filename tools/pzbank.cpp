@@ -66,23 +66,11 @@ std::string conversionFault(std::string_view line, std::size_t badAt) {
 
 // The line in Windows-1251 bytes, or false with an error reported.
 bool encodeLine(SourceFile& source, long number, std::string_view line, std::string& converted) {
-    if (source.encoding == SourceEncoding::Windows1251) {
-        std::size_t undefined = line.find('\x98');
-        if (undefined == std::string_view::npos) {
-            converted = line;
-            return true;
-        }
-        reportError(source, number, columnOf(source, line, undefined), "byte 0x98 is not defined in Windows-1251");
-        return false;
-    }
-    converted.assign(line.size(), '\0');
     std::size_t badAt = 0;
-    long length = cp1251::fromUtf8(line.data(), line.size(), converted.data(), badAt);
-    if (length >= 0) {
-        converted.resize(static_cast<std::size_t>(length));
-        return true;
-    }
-    reportError(source, number, columnOf(source, line, badAt), conversionFault(line, badAt));
+    if (lineInWindows1251(source.encoding, line, converted, badAt)) return true;
+    reportError(source, number, columnOf(source, line, badAt),
+                source.encoding == SourceEncoding::Windows1251 ? "byte 0x98 is not defined in Windows-1251"
+                                                               : conversionFault(line, badAt));
     return false;
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/run_state.h"
 #include "tools/check.h"
+#include "tools/topics.h"
 
 namespace {
 
@@ -15,14 +16,18 @@ constexpr int kFindings = 1;
 constexpr int kUsageError = 2;
 
 const char kUsage[] =
-    "usage: pzcheck [--db FILE] [--score FILE]\n"
+    "usage: pzcheck [--db FILE [--topics FILE]] [--score FILE]\n"
     "\n"
     "Checks a question database and a score file as the game reads them and\n"
     "prints one finding per line as FILE:LINE: error|warning: text, then a summary.\n"
     "\n"
-    "  --db FILE     check FILE as a question database\n"
-    "  --score FILE  check FILE as a score file\n"
-    "  --help        print this text\n"
+    "  --db FILE      check FILE as a question database\n"
+    "  --topics FILE  judge the answer cues within each group FILE names as well:\n"
+    "                 one line per intellect question of the database, in order,\n"
+    "                 its topic; or tab-separated groups (topic, level...) and,\n"
+    "                 last, the start of the question\n"
+    "  --score FILE   check FILE as a score file\n"
+    "  --help         print this text\n"
     "\n"
     "Without options it checks pz2004.db and, when it exists, score.dat in the\n"
     "current directory; with options, only the files named.\n"
@@ -32,6 +37,7 @@ const char kUsage[] =
 
 struct Request {
     std::string database;
+    std::string topics;
     std::string scoreFile;
     bool scoreFileOptional = false;
 };
@@ -39,6 +45,14 @@ struct Request {
 int usageError(const char* text, const char* argument) {
     std::fprintf(stderr, "pzcheck: %s '%s'\n%s", text, argument, kUsage);
     return kUsageError;
+}
+
+// The request's file that an option names, or null for an unknown option.
+std::string* fileOfOption(Request& request, const char* option) {
+    if (std::strcmp(option, "--db") == 0) return &request.database;
+    if (std::strcmp(option, "--topics") == 0) return &request.topics;
+    if (std::strcmp(option, "--score") == 0) return &request.scoreFile;
+    return nullptr;
 }
 
 // Fills request from the arguments. Returns -1 to go on, or the exit status.
@@ -49,13 +63,13 @@ int parseArguments(int argc, char** argv, Request& request) {
             std::fputs(kUsage, stdout);
             return kClean;
         }
-        bool isDatabase = std::strcmp(argument, "--db") == 0;
-        if (!isDatabase && std::strcmp(argument, "--score") != 0) return usageError("unknown argument", argument);
+        std::string* target = fileOfOption(request, argument);
+        if (target == nullptr) return usageError("unknown argument", argument);
         if (at + 1 >= argc) return usageError("missing file after", argument);
-        std::string& target = isDatabase ? request.database : request.scoreFile;
-        if (!target.empty()) return usageError("given twice:", argument);
-        target = argv[++at];
+        if (!target->empty()) return usageError("given twice:", argument);
+        *target = argv[++at];
     }
+    if (!request.topics.empty() && request.database.empty()) return usageError("no --db for", "--topics");
     if (argc > 1) return -1;
     request.database = kDatabaseFile;
     request.scoreFile = kScoreFile;
@@ -65,12 +79,28 @@ int parseArguments(int argc, char** argv, Request& request) {
 
 bool exists(const std::string& path) { return std::ifstream(path).is_open(); }
 
+bool isClean(const FileReport& report) { return report.errors == 0 && report.warnings == 0; }
+
 // Runs one check and returns whether the file came out clean.
 bool checkFile(const std::string& path, void (*check)(FileReport&)) {
     FileReport report{path};
     check(report);
     finishReport(report);
-    return report.errors == 0 && report.warnings == 0;
+    return isClean(report);
+}
+
+// Checks the database, with its topics file when one is named (an unreadable
+// one is reported, and the database checked without it). Returns whether both
+// came out clean.
+bool checkDatabaseFile(const Request& request) {
+    if (request.topics.empty()) return checkFile(request.database, [](FileReport& report) { checkDatabase(report); });
+    TopicList topics{FileReport{request.topics}};
+    bool read = readTopics(topics);
+    FileReport report{request.database};
+    checkDatabase(report, read ? &topics : nullptr);
+    finishReport(report);
+    finishReport(topics.report);
+    return isClean(report) && isClean(topics.report);
 }
 
 }  // namespace
@@ -80,7 +110,7 @@ int main(int argc, char** argv) {
     int status = parseArguments(argc, argv, request);
     if (status >= 0) return status;
     bool clean = true;
-    if (!request.database.empty()) clean = checkFile(request.database, checkDatabase) && clean;
+    if (!request.database.empty()) clean = checkDatabaseFile(request) && clean;
     if (request.scoreFileOptional && !exists(request.scoreFile)) {
         std::printf("%s: note: not found, not checked; the game needs it to exist (an empty file will do)\n",
                     request.scoreFile.c_str());

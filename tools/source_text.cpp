@@ -47,6 +47,19 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 
 }  // namespace
 
+bool lineInWindows1251(SourceEncoding encoding, std::string_view line, std::string& converted, std::size_t& badAt) {
+    if (encoding == SourceEncoding::Windows1251) {
+        badAt = line.find('\x98');
+        converted = line;
+        return badAt == std::string_view::npos;
+    }
+    converted.assign(line.size(), '\0');
+    long length = cp1251::fromUtf8(line.data(), line.size(), converted.data(), badAt);
+    if (length < 0) return false;
+    converted.resize(static_cast<std::size_t>(length));
+    return true;
+}
+
 SourceText splitSource(const std::string& bytes) {
     std::string_view text = bytes;
     SourceText source;

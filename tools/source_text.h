@@ -20,3 +20,9 @@ struct SourceText {
 // bytes beyond ASCII do not decode as UTF-8 (a few bad bytes in UTF-8 text stay
 // errors of that text). UTF-16 is named, and then no lines are given.
 SourceText splitSource(const std::string& bytes);
+
+// The line in Windows-1251 bytes: as read from a Windows-1251 source, converted
+// from a UTF-8 one. Returns false with badAt at the first byte that stands for
+// no Windows-1251 character: 0x98, or a sequence that is malformed UTF-8 or
+// has no Windows-1251 byte.
+bool lineInWindows1251(SourceEncoding encoding, std::string_view line, std::string& converted, std::size_t& badAt);

@@ -84,6 +84,6 @@ TEST_F(Platform, LookAtNameTellsWhatStandsThere) {
     EXPECT_EQ(look.kind, platform::NameKind::Folder);
     ASSERT_TRUE(platform::lookAtName("missing", 10, look));
     EXPECT_EQ(look.kind, platform::NameKind::Absent);
-    EXPECT_EQ(platform::openForUpdate("missing"), platform::kNoFile);
+    EXPECT_FALSE(platform::linkName("missing", "second"));
     EXPECT_EQ(platform::lastFailure(), platform::Failure::Missing);
 }
