@@ -72,11 +72,19 @@ Verdict judgeLock(const platform::NameLook& look, Watch& watch, const LockTimes&
 // stopped holder still has open (EBUSY): such a lock stays held.
 Clearing clearStaleLock(const platform::NameLook& judged, std::string& why) {
     platform::FileHandle held = platform::kNoFile;
-    platform::ClearingLock claim = saveSafety.systemLock
-                                       ? platform::lockForClearing(kLockFile, judged.identity, held)
-                                       : platform::ClearingLock::Unavailable;
+    bool lockable = saveSafety.systemLock && judged.kind == platform::NameKind::Regular;
+    platform::ClearingLock claim = lockable ? platform::lockForClearing(kLockFile, judged.identity, held)
+                                            : platform::ClearingLock::Unavailable;
     if (claim == platform::ClearingLock::Held || claim == platform::ClearingLock::Changed) return Clearing::Held;
-    bool removed = platform::removeName(kLockFile);
+    // A share removes no file that is open, this game's own clearing included:
+    // there the lock is let go first, as where there is none.
+    bool removed = platform::removeName(kLockFile, held == platform::kNoFile ? platform::Tries::Several
+                                                                           : platform::Tries::Once);
+    if (!removed && held != platform::kNoFile && platform::lastFailure() == platform::Failure::Busy) {
+        platform::closeFile(held);
+        held = platform::kNoFile;
+        removed = platform::removeName(kLockFile);
+    }
     platform::Failure failure = platform::lastFailure();
     std::string words = platform::lastErrorText();
     platform::closeFile(held);

@@ -112,6 +112,16 @@ Step judgeBusyLock(Watch& watch, Waiting& waiting, const LockTimes& times, WaitN
 
 }  // namespace
 
+// True when the name holds the very file this game created, naming no other
+// holder: on a full share its text may never have reached it, and it is this
+// game's all the same. (sshfs numbers files by name, so the number alone does not tell.)
+bool isOwnLockFile(const SaveLock& lock, const platform::NameLook& look) {
+    platform::FileIdentity mine;
+    bool namesAnother = look.text.find('\n') != std::string::npos && ownerLineOf(look.text) != lock.owner;
+    return look.kind == platform::NameKind::Regular && !namesAnother && platform::identifyFile(lock.file, mine) &&
+           look.identity.device == mine.device && look.identity.node == mine.node;
+}
+
 SaveLock::SaveLock() : file(platform::kNoFile) {}
 SaveLock::~SaveLock() { releaseSaveLock(*this); }
 
@@ -143,7 +153,9 @@ bool holdsSaveLock(const SaveLock& lock, std::string& why) {
         return false;
     }
     if (look.kind == platform::NameKind::Regular && ownerLineOf(look.text) == lock.owner) return true;
-    why = "another game took over the lock while this one was stopped";
+    why = isOwnLockFile(lock, look) ? "what this game wrote into " + std::string(kLockFile) +
+                                          " never reached it (the disk or share may be full)"
+                                    : "another game took over the lock while this one was stopped";
     return false;
 }
 
@@ -155,7 +167,9 @@ void releaseSaveLock(SaveLock& lock) {
     if (lock.file == platform::kNoFile) return;
     lock.heartbeat.reset();
     std::string why;
-    if (holdsSaveLock(lock, why)) {
+    platform::NameLook look;
+    bool own = platform::lookAtName(kLockFile, kLockTextLimit, look) && isOwnLockFile(lock, look);
+    if (own || holdsSaveLock(lock, why)) {
         platform::dropLockFile(kLockFile, lock.file);
     } else {
         platform::closeFile(lock.file);  // cleared while this game was stopped: the name is another's now

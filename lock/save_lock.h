@@ -46,6 +46,9 @@ bool holdsSaveLock(const SaveLock& lock, std::string& why);
 // checks it (always, in the game).
 bool checkLockBeforeCommit(const SaveLock& lock, std::string& why);
 
+// True when look, of the lock's name, shows the file this game created.
+bool isOwnLockFile(const SaveLock& lock, const platform::NameLook& look);
+
 // Releases the lock: its name is removed only while it is still this game's.
 void releaseSaveLock(SaveLock& lock);
 

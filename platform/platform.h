@@ -134,8 +134,11 @@ bool identifyFile(FileHandle file, FileIdentity& identity);
 
 // Removes the name path from its folder without opening or touching what it
 // names (a link, a FIFO, someone else's file). Returns true when the name is
-// gone or never existed, false when it stays (a directory, no permission).
-bool removeName(const char* path);
+// gone or never existed, false when it stays (a directory, no permission). A
+// share's refusal to remove an open file (Busy) is tried again for a few
+// seconds, unless once is Once.
+enum class Tries { Several, Once };
+bool removeName(const char* path, Tries tries = Tries::Several);
 
 // Puts the closed file at from in the place of the file at to in one atomic step
 // and makes the change durable; a refusal that passes (another game reading to on
@@ -168,7 +171,8 @@ enum class Holder { Alive, Gone, Unknown };
 Holder judgeHolder(const std::string& mark);
 
 // Creates path as a new lock file open for writing at its end, readable by
-// everyone whatever the creation mask, and takes the system's own lock on it
+// everyone and writable by the folder's group whatever the creation mask, and
+// takes the system's own lock on it
 // where the file system has one: the system drops that lock when the game ends,
 // however it ends. Fails when anything stands under the name. On Windows the
 // system deletes the file when it is closed or its game ends. Returns kNoFile

@@ -19,7 +19,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -398,7 +397,8 @@ bool retryWhileBusy(Call call) {
 
 }  // namespace
 
-bool removeName(const char* path) {
+bool removeName(const char* path, Tries tries) {
+    if (tries == Tries::Once) return unlink(path) == 0 || errno == ENOENT || failWithErrno();
     return retryWhileBusy([path] { return unlink(path); }) || errno == ENOENT || failWithErrno();
 }
 
@@ -519,39 +519,58 @@ Holder judgeHolder(const std::string& mark) {
     return now.empty() || now != started ? Holder::Gone : Holder::Alive;  // a pid given to another process
 }
 
-// The system's lock on a lock file is flock()'s: held through the open file
-// itself, not the process, so no other open or close of the file by the same
-// game drops it, and taken through a file opened for reading only, so every
-// player may take it on every game's lock file. A file system without it (some
-// FUSE and NFS mounts) refuses it: the lock file then works as a file alone.
+namespace {
+
+// The system's lock on a lock file: a lock on the whole file held through the
+// open file itself (not the process), so no other open or close of the file by
+// the same game drops it. Only a process that may write the file can take it,
+// so a reader of the folder cannot pose as a holder.
+struct flock wholeFile(short type) {
+    struct flock lock;
+    std::memset(&lock, 0, sizeof lock);
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock;
+}
+
+}  // namespace
+
+// The lock file may be written by the folder's group, so that a member who
+// clears it when its holder has ended may take the system's lock on it first. A
+// file system without the system's lock (some FUSE and NFS mounts) refuses it:
+// the lock file then works as a file alone.
 FileHandle createLockFile(const char* path) {
-    int fd = keepRegular(openRetrying(path, O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW, 0644), true);
+    int fd = keepRegular(openRetrying(path, O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW, 0664), true);
     if (fd < 0) return kNoFile;
-    (void)!fchmod(fd, 0644);  // a creation mask of 077 must not hide the holder from the class
-    (void)!flock(fd, LOCK_EX | LOCK_NB);
+    (void)!fchmod(fd, 0664);  // a creation mask of 077 must not hide the holder from the class
+    struct flock lock = wholeFile(F_WRLCK);
+    (void)!fcntl(fd, F_OFD_SETLK, &lock);
     return fd;
 }
 
 bool lockFileInUse(const char* path) {
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    struct flock lock = wholeFile(F_RDLCK);
+    bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     close(fd);
     return held;
 }
 
 ClearingLock lockForClearing(const char* path, const FileIdentity& judged, FileHandle& file) {
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) return ClearingLock::Unavailable;  // another group's: no way to its lock
     struct stat info;
     if (fd < 0 || fstat(fd, &info) != 0 || !(identityOf(info) == judged)) {
         if (fd >= 0) close(fd);
         return ClearingLock::Changed;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    struct flock lock = wholeFile(F_WRLCK);
+    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) {
         file = fd;
         return ClearingLock::Taken;
     }
-    bool held = errno == EWOULDBLOCK;
+    bool held = errno == EAGAIN || errno == EACCES;
     close(fd);
     return held ? ClearingLock::Held : ClearingLock::Unavailable;
 }

@@ -371,7 +371,7 @@ bool identifyFile(FileHandle file, FileIdentity& identity) {
     return true;
 }
 
-bool removeName(const char* path) {
+bool removeName(const char* path, Tries) {
     // DeleteFileW removes a link itself, never what it points to.
     if (DeleteFileW(widePath(path).c_str())) return true;
     DWORD error = GetLastError();

@@ -155,9 +155,10 @@ bool hasChanged(const platform::FileIdentity& read) {
 // record; a score file that a share removed before failing leaves the copy the
 // only one, so it is put in place again, or left for the next game to put back.
 Commit reportFailedRename(const std::string& complete, const std::string& kept, bool merging, std::string& why) {
-    if (platform::lastFailure() == platform::Failure::Missing) return Commit::TakenOver;
+    bool takenOver = platform::lastFailure() == platform::Failure::Missing;
     why = withCause(platform::lastErrorText());
     platform::removeName(kept.c_str());
+    if (takenOver) return Commit::TakenOver;
     if (platform::nameExists(kScoreFile)) {
         if (!merging) platform::removeName(complete.c_str());
         return Commit::Failed;
@@ -170,19 +171,23 @@ Commit reportFailedRename(const std::string& complete, const std::string& kept, 
     return Commit::Failed;
 }
 
-enum class Swap { Done, NotHere, CopyGone };
+enum class Swap { Done, NotHere, CopyGone, Stuck };
 
 // Swaps the whole copy with score.dat under the kept name, so that a game that
 // ends in between leaves a version to merge, never a copy to put in place.
 // NotHere, with the copy back under its complete name, where names cannot be
-// swapped; CopyGone when a game that took over the lock removed the copy.
+// swapped; CopyGone when a game that took over the lock took the copy; Stuck
+// when the copy cannot be moved back: it stays, a version for the next game to merge.
 Swap swapIn(const std::string& complete, const std::string& kept) {
     if (!platform::moveName(complete.c_str(), kept.c_str())) {
         return platform::lastFailure() == platform::Failure::Missing ? Swap::CopyGone : Swap::NotHere;
     }
     if (platform::exchangeNames(kept.c_str(), kScoreFile)) return Swap::Done;
-    platform::moveName(kept.c_str(), complete.c_str());
-    return Swap::NotHere;
+    if (platform::lastFailure() == platform::Failure::Missing && !platform::nameExists(kept.c_str())) {
+        return Swap::CopyGone;  // merged by a game that took over while this one was stopped
+    }
+    if (platform::moveName(kept.c_str(), complete.c_str())) return Swap::NotHere;
+    return platform::lastFailure() == platform::Failure::Missing ? Swap::CopyGone : Swap::Stuck;
 }
 
 // Puts the whole copy in the score file's place, keeping what it replaces
@@ -199,6 +204,10 @@ Commit commitCopy(const std::string& complete, const std::string& kept, const So
     Swap swap = saveSafety.checkReplaced ? swapIn(complete, kept) : Swap::NotHere;
     if (swap == Swap::Done) return checkReplaced(kept, sources.read);
     if (swap == Swap::CopyGone) return Commit::TakenOver;
+    if (swap == Swap::Stuck) {
+        why = withCause(std::string("cannot rename the copy: ") + platform::lastErrorText());
+        return Commit::Failed;
+    }
     bool linked = saveSafety.checkReplaced && platform::linkName(kScoreFile, kept.c_str());
     if (!linked && saveSafety.checkReplaced && hasChanged(sources.read)) {
         platform::removeName(complete.c_str());
@@ -213,8 +222,8 @@ Commit commitCopy(const std::string& complete, const std::string& kept, const So
 bool nextSources(Commit commit, const std::string& kept, const PlayerProfile* record, Sources& sources,
                  SaveOutcome& outcome) {
     std::string why;
-    if (commit != Commit::Changed && commit != Commit::Failed && !sources.merged.empty()) {
-        platform::removeName(sources.merged.c_str());  // in score.dat now, or merged by the game that took over
+    if ((commit == Commit::Done || commit == Commit::Replaced) && !sources.merged.empty()) {
+        platform::removeName(sources.merged.c_str());  // in score.dat now, with the copy that merged it
     }
     switch (commit) {
         case Commit::Done: outcome = saved(); return false;

@@ -304,9 +304,12 @@ def member(uid):
     return (uid, uid, GROUP)
 
 
-# The lock's bounds shortened for the tests that wait for it (PROZOROMETR_LOCK_WAIT_MS):
-# a wait of LOCK_WAIT seconds, and a lock that stays unchanged a third of that is stale.
+# The lock's bounds shortened for the tests that wait for it (PROZOROMETR_LOCK_WAIT_MS,
+# whose floor this is): a wait of LOCK_WAIT seconds for a lock that shows no change, a
+# lock unchanged for five sixths of that is stale, and a holder that beats is waited for
+# BEATING_WAITS times as long.
 LOCK_WAIT = 6
+BEATING_WAITS = 4
 WAIT_LINE = cp("prozorometr: another game is saving; waiting up to %d seconds for %s\n" % (LOCK_WAIT, LOCK))
 
 
@@ -323,6 +326,12 @@ def as_user(uid, gid, *more_groups):
         os.setuid(uid)
         os.umask(0o022)
     return switch
+
+
+def own_names(folder):
+    """The names in folder that a save makes under its own number: copies being written
+    (~pz2004.tmp.N), whole ones (~pz2004.new.N) and the score files replaced (~pz2004.old.N)."""
+    return sorted(n for n in os.listdir(folder) if re.match(r"~pz2004\.(tmp|new|old)\.", n))
 
 
 def machine_name():

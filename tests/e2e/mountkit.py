@@ -359,3 +359,22 @@ def mounted(kind, group, size_mb=16):
             with contextlib.suppress(OSError):
                 change()
         yield Medium(kind, top, group)
+
+
+@contextlib.contextmanager
+def two_views(group, size_mb=16):
+    """One folder seen through two bindfs mounts, as two machines see one share: the
+    system's lock taken through one never reaches the other. Yields the two tops."""
+    with contextlib.ExitStack() as stack:
+        work = scratch(stack, "two-views")
+        store = mount_tmpfs(stack, os.path.join(work, "store"), size_mb)
+        tops = []
+        for view in ("view1", "view2"):
+            mnt = os.path.join(work, view)
+            os.mkdir(mnt)
+            mount_fuse(stack, ["bindfs", "-f", "-o", "allow_other", store, mnt], mnt,
+                       os.path.join(work, view + ".log"))
+            tops.append(mnt)
+        for change in (lambda: os.chown(store, 0, group), lambda: os.chmod(store, 0o2775)):
+            change()
+        yield tops

@@ -8,6 +8,7 @@ import contextlib
 import ctypes
 import os
 import re
+import signal
 import subprocess
 import time
 import unittest
@@ -56,6 +57,18 @@ def records(folder):
         return None
 
 
+def write_score(folder, content):
+    with open(os.path.join(folder, SCORE), "wb") as f:
+        f.write(content)
+
+
+def class_score(folder, content):
+    """score.dat as a member's launcher in a class folder leaves it: the group's, 0664."""
+    write_score(folder, content)
+    os.chown(os.path.join(folder, SCORE), ANYA, GROUP)
+    os.chmod(os.path.join(folder, SCORE), 0o664)
+
+
 def on_other_host(uid):
     """A preexec_fn: the game runs as member uid on a machine of another name."""
     switch = as_user(*member(uid))
@@ -85,10 +98,7 @@ class FileSystemSaves(GameTest):
         self.as_member(owner, self.write_score, folder, b"\n".join(score_records))
         return folder
 
-    @staticmethod
-    def write_score(folder, content):
-        with open(os.path.join(folder, SCORE), "wb") as f:
-            f.write(content)
+    write_score = staticmethod(lambda folder, content: write_score(folder, content))
 
     def as_member(self, uid, action, *args):
         pid = os.fork()
@@ -318,6 +328,97 @@ class FileSystemSaves(GameTest):
             for pipe in filter(None, (proc.stdout, proc.stderr)):
                 pipe.close()
         return proc.returncode, err
+
+
+@unittest.skipIf(mountkit.unavailable("bindfs") or not CAN_TRACE,
+                 mountkit.unavailable("bindfs") or "strace is not installed or may not trace here")
+class StoppedOnAnotherHost(GameTest):
+    """A game stopped whole at its commit on another machine, whose lock is cleared as it
+    must be, then resumed: the folder is seen through two mounts, as two machines see one
+    share, so the system's lock taken through one does not reach the other."""
+
+    @classmethod
+    def setUpClass(cls):
+        stack = contextlib.ExitStack()
+        cls.addClassCleanup(stack.close)
+        cls.views = stack.enter_context(mountkit.two_views(GROUP))
+
+    def commit_call(self, folder, name):
+        """The call at which name's save commits: the rename over score.dat of a rewrite,
+        the write of an append's record. (call, ordinal among calls of that name)."""
+        trace = os.path.join(self.dir.path, "trace")
+        result = subprocess.run([STRACE, "-f", "-o", trace, "-e", "trace=openat,write,rename,renameat2", BINARY],
+                                cwd=folder, input=play_input(name), capture_output=True, timeout=GAME_TIMEOUT,
+                                env=tracer_environment())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        appending = None
+        for call, ordinal, args in calls_after_report(trace):
+            opened = re.search(rb'"score.dat", O_RDWR.*O_APPEND.* = (\d+)$', args)
+            if call == "openat" and opened:
+                appending = opened.group(1)
+            if call.startswith("rename") and b'"score.dat"' in args:
+                return call, ordinal
+            if call == "write" and appending and args.startswith(appending + b","):
+                return call, ordinal
+        self.fail("no commit in the save of %s" % name)
+
+    def stopped_game(self, folder, name, call, ordinal):
+        game = subprocess.Popen([STRACE, "-f", "-o", os.devnull, "-e", "trace=" + call,
+                                 "-e", "inject=%s:signal=STOP:when=%d" % (call, ordinal), BINARY],
+                                cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                env=tracer_environment(), preexec_fn=on_other_host(ANYA))
+        game.stdin.write(play_input(name))
+        game.stdin.close()
+        deadline = time.monotonic() + GAME_TIMEOUT
+        while not self.is_stopped(game) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        self.assertTrue(self.is_stopped(game), "the game did not stop at its commit")
+        return game
+
+    @staticmethod
+    def children(game):
+        return [int(p) for p in subprocess.run(["pgrep", "-P", str(game.pid)], capture_output=True).stdout.split()]
+
+    def is_stopped(self, game):
+        for pid in self.children(game):
+            with contextlib.suppress(OSError), open("/proc/%d/stat" % pid) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] in "tT":
+                    return True
+        return False
+
+    def test_a_game_stopped_at_its_commit_loses_nothing(self):
+        for name in ("Гость", "Новый"):   # a rewrite stopped before its rename, an append before its write
+            with self.subTest(name=name):
+                start = [old(n) for n in OTHERS + ["Гость", "Боря", "Вика"]]
+                here = mountkit.play_folder(os.path.join(self.views[0], name), GROUP)
+                there = os.path.join(self.views[1], name)
+                self.db.write(here)
+                class_score(here, b"\n".join(start))
+                call, ordinal = self.commit_call(here, name)
+                class_score(here, b"\n".join(start))
+                for left in os.listdir(here):
+                    if left.startswith("~"):
+                        os.remove(os.path.join(here, left))
+                stopped = self.stopped_game(here, name, call, ordinal)
+                others = [subprocess.run(game_command(), cwd=there, input=play_input(n), capture_output=True,
+                                         timeout=GAME_TIMEOUT, preexec_fn=as_user(*member(BORYA)))
+                          for n in ("Боря", "Вика", "Игрок")]
+                for game in others:
+                    self.assertEqual(game.returncode, 0, game.stderr)
+                for pid in [stopped.pid] + self.children(stopped):
+                    os.kill(pid, signal.SIGCONT)
+                rc, err = stopped.wait(timeout=GAME_TIMEOUT), stopped.stderr.read()
+                stopped.stderr.close()
+                self.assertIn(rc, (0, 1), err)
+                if rc:   # it lost its lock and says so, in one line
+                    self.assertTrue(err.startswith(SAVE_FAILURE_PREFIX + b"another game took over"), err)
+                self.assertEqual(err.count(b"\n"), int(rc), err)
+                expected = [r for r in start if r not in (old("Боря"), old("Вика"))]
+                expected += [saved("Боря", 2), saved("Вика", 2), saved("Игрок")]
+                if rc == 0:
+                    expected = [r for r in expected if r != old(name)] + [saved(name, 2 if name == "Гость" else 1)]
+                self.assertEqual(records(here), sorted(expected))
+                self.assertEqual([n for n in os.listdir(here) if n.startswith("~") and n != TEMP], [])
 
 
 def kinds():

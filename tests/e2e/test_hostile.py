@@ -14,8 +14,8 @@ import subprocess
 import time
 import unittest
 
-from gamekit import (ANYA, BANNER_REST, BINARY, BORYA, CAN_TRACE, DB, DB_FAILURE, EVE, GENIUS, GROUP, INTRO1,
-                     LOCK, LOCK_WAIT, SAVE_FAILURE_PREFIX, WAIT_LINE, member, shorten_lock_waits,
+from gamekit import (ANYA, BANNER_REST, BEATING_WAITS, BINARY, BORYA, CAN_TRACE, DB, DB_FAILURE, EVE, GENIUS, GROUP,
+                     INTRO1, LOCK, LOCK_WAIT, SAVE_FAILURE_PREFIX, WAIT_LINE, member, own_names, shorten_lock_waits,
                      SCORE, SCORE_FAILURE, TEMP, UNKNOWN, Database, GameTest, HeldLock, answer_first_after, as_user,
                      cp, expected_game, game_command, lock_text, record, run, screen, shown_records, summary,
                      traced_command, tracer_environment, uniform_answers)
@@ -405,8 +405,6 @@ class ClassFolders(FolderSetUps):
                         rewritten, uid = True, user[0] if user else uid
                     kept = (uid, owner[1], owner[2] & 0o666 if rewritten else owner[2])
                     self.assertEqual(ownership(os.path.join(folder, SCORE)), kept, "score.dat's owner, group, mode")
-                    if rewritten:  # the empty temporary file left behind is as usable as score.dat
-                        self.assertEqual(ownership(os.path.join(folder, TEMP)), kept, TEMP)
                     self.assertOnlyOwnFiles(folder, None)
 
     def test_size_limit_fails_the_save_cleanly(self):
@@ -421,17 +419,17 @@ class ClassFolders(FolderSetUps):
     def test_readers_and_stale_locks_hold_no_save_up(self):
         ended = subprocess.Popen(["true"])
         ended.wait()
-        rows = [("readers' shared locks on every file", None, 0),
-                ("a lock left by a killed game", lock_text(ended.pid), 0),
-                ("a lock from another machine, two minutes old", lock_text(1, "elsewhere", "x:1"), 120)]
+        rows = [("readers' locks on every file", None, 0),
+                ("a lock left by a killed game", lock_text(ended.pid), 0)]
         for what, text, age in rows:
             with self.subTest(what):
                 folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o664))
                 self.lock_left(folder, text, age)
                 readers = [open(os.path.join(folder, n), "rb") for n in os.listdir(folder)]
                 try:
-                    for reader in readers:   # as `flock -s` by anyone who may read the folder
-                        fcntl.flock(reader, fcntl.LOCK_SH)
+                    for reader in readers:   # as `flock` and `lockf` by anyone who may read the folder
+                        fcntl.flock(reader, fcntl.LOCK_EX)
+                        fcntl.lockf(reader, fcntl.LOCK_SH)
                     for name in ("Гость", "Новый"):
                         started = time.monotonic()
                         self.play_checked(folder, name, b"4", SAVED, member(BORYA))
@@ -442,26 +440,20 @@ class ClassFolders(FolderSetUps):
                 self.assertOnlyOwnFiles(folder, None)
 
     def test_wait_for_a_held_lock_is_bounded(self):
-        rows = [("the lock file, by root", game_command(), None)]
-        if CAN_TRACE:   # link() failing as on FAT: the lock's name made at once
-            rows.append(("the lock's name, by a member", traced_command("-e", "trace=link", "-e",
-                                                                        "inject=link:error=EPERM"), member(ANYA)))
-        for what, command, user in rows:
-            with self.subTest(what):
-                folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o664))
-                # A live game on another machine holds the lock, longer than anyone waits.
-                with HeldLock(os.path.join(folder, LOCK), lock_text(1, "elsewhere", "x:1")):
-                    started = time.monotonic()
-                    result = subprocess.run(command, cwd=folder, input=uniform_answers(cp("Гость"), 25, b"4"),
-                                            capture_output=True, timeout=60, env=tracer_environment(),
-                                            preexec_fn=as_user(*user) if user else None)
-                    waited = time.monotonic() - started
-                self.assertTrue(LOCK_WAIT <= waited < LOCK_WAIT + 9, waited)
-                self.assertEqual(result.returncode, 1)
-                self.assertTrue(result.stderr.startswith(WAIT_LINE + SAVE_FAILURE_PREFIX), result.stderr)
-                self.assertEqual(result.stderr.count(b"\n"), 2, result.stderr)
-                self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
-                self.assertEqual(sorted(os.listdir(folder)), [DB, SCORE, LOCK], "the game left a name of its own")
+        folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o664))
+        # A live game on another machine holds the lock and beats, longer than anyone waits.
+        with HeldLock(os.path.join(folder, LOCK), lock_text(1, "elsewhere", "x:1")):
+            started = time.monotonic()
+            result = subprocess.run(game_command(), cwd=folder, input=uniform_answers(cp("Гость"), 25, b"4"),
+                                    capture_output=True, timeout=BEATING_WAITS * LOCK_WAIT + 60)
+            waited = time.monotonic() - started
+        self.assertTrue(BEATING_WAITS * LOCK_WAIT <= waited < BEATING_WAITS * LOCK_WAIT + 9, waited)
+        self.assertEqual(result.returncode, 1)
+        self.assertTrue(result.stderr.startswith(WAIT_LINE + SAVE_FAILURE_PREFIX), result.stderr)
+        self.assertTrue(result.stderr.endswith(b" and is not done yet\n"), result.stderr)
+        self.assertEqual(result.stderr.count(b"\n"), 2, result.stderr)
+        self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
+        self.assertEqual(sorted(os.listdir(folder)), [DB, SCORE, LOCK], "the game left a name of its own")
 
     def test_launcher_refuses_a_link_under_either_name(self):
         for name, target in ((SCORE, "new"), (DB, "new"), (SCORE, "victim")):
@@ -516,10 +508,12 @@ class TracedSaves(FolderSetUps):
         folder = self.folder(0o775, GROUP, score_owner=(ANYA, GROUP, 0o660))
         game = self.traced(folder, "Гость", "-e", "trace=fchown", "-e", "inject=fchown:signal=KILL:when=1")
         rc, _ = self.finish(game, uniform_answers(cp("Гость"), 25, b"4"))
-        self.assertIn(rc, (-9, 137), "the game was not stopped before the temporary file got its mode")
-        copy = read(os.path.join(folder, TEMP))
+        self.assertIn(rc, (-9, 137), "the game was not stopped before its copy got its mode")
+        copies = own_names(folder)
+        self.assertEqual(len(copies), 1, copies)
+        copy = read(os.path.join(folder, copies[0]))
         self.assertTrue(copy.startswith(record("Гость", 2, 50, 0, "экстримал", GENIUS) + b"\n"), copy)
-        self.assertEqual(ownership(os.path.join(folder, TEMP))[2], 0o600, "the whole copy was readable by others")
+        self.assertEqual(ownership(os.path.join(folder, copies[0]))[2], 0o600, "the whole copy was readable by others")
         self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
         self.assertTrue(os.path.lexists(os.path.join(folder, LOCK)), "the killed game held no lock")
         self.play_checked(folder, "Боря", b"4", SAVED, member(BORYA))   # at once, past the killed game's lock
@@ -529,16 +523,17 @@ class TracedSaves(FolderSetUps):
         game = self.traced(folder, "Гость", "-e", "trace=fchown", "-e", "inject=fchown:delay_enter=2000000:when=1")
         game.stdin.write(uniform_answers(cp("Гость"), 25, b"4"))
         game.stdin.close()
-        temp, planted = os.path.join(folder, TEMP), os.path.join(folder, "planted")
+        planted = os.path.join(folder, "planted")
         deadline = time.monotonic() + 30
-        while not (os.path.isfile(temp) and os.path.getsize(temp) > 0) and time.monotonic() < deadline:
+        while not own_names(folder) and time.monotonic() < deadline:
             time.sleep(0.01)
+        copy = own_names(folder)[0]
         with open(planted, "wb") as f:
             f.write(cp("Ева 99 99 0 x y"))
-        os.rename(planted, temp)   # as a member of the group may
+        os.rename(planted, os.path.join(folder, copy))   # as a member of the group may
         err = game.stderr.read()
         self.assertEqual(game.wait(timeout=120), 1)
-        self.assertTrue(err.startswith(SAVE_FAILURE_PREFIX + cp(TEMP)), err)
+        self.assertTrue(err.startswith(SAVE_FAILURE_PREFIX + cp(copy)), err)
         self.assertOneLine(err)
         self.assertBytes(read(os.path.join(folder, SCORE)), CLASS_OLD, "score.dat")
 
@@ -607,57 +602,42 @@ class LockRules(FolderSetUps):
                 self.assertRecords(folder, ["Гость", "Новый"])
                 self.assertOnlyOwnFiles(folder, None)
 
-    def test_a_stopped_holder_loses_the_lock_and_saves_nothing(self):
-        # Гость's game stops right after its copy is on disk, for longer than a lock may stay
-        # unchanged; three games save meanwhile. Resumed, it finds its lock gone and saves nothing.
+    def test_a_stopped_holder_keeps_the_lock_and_saves_when_it_resumes(self):
+        # Гость's game stops whole right after its copy is on disk. The system's lock shows
+        # it alive: the three games that end meanwhile wait, say so and save nothing;
+        # resumed, it saves.
         folder = self.folder(0o755, 0)
-        # Its second fsync is its copy's; the first forced the lock's text to disk.
-        holder = self.start(folder, "Гость", "-e", "trace=fsync", "-e", "inject=fsync:signal=STOP:when=2")
+        holder = self.start(folder, "Гость", "-e", "trace=fsync", "-e", "inject=fsync:signal=STOP:when=1")
         self.until_locked(folder)
         others = [self.start(folder, name) for name in ("Аня", "Новый", "Вика")]
         for game in others:
-            self.assertEqual(game.wait(timeout=60), 0, game.stderr.read())
+            self.assertEqual(game.wait(timeout=60), 1)
+            err = game.stderr.read()
+            self.assertTrue(err.startswith(WAIT_LINE + SAVE_FAILURE_PREFIX), err)
+            self.assertTrue(err.endswith(b"without a sign of life (it may have been stopped)\n"), err)
         os.kill(holder.pid, signal.SIGCONT)
         for pid in subprocess.run(["pgrep", "-P", str(holder.pid)], capture_output=True).stdout.split():
             os.kill(int(pid), signal.SIGCONT)
-        self.assertEqual(holder.wait(timeout=60), 1)
-        err = holder.stderr.read()
-        self.assertTrue(err.startswith(SAVE_FAILURE_PREFIX + b"another game took over the lock"), err)
-        self.assertRecords(folder, ["Аня", "Новый", "Вика"], returning=("Аня",))
-        self.assertOnlyOwnFiles(folder, None)
-
-    def test_two_games_clearing_one_stale_lock_never_both_hold_it(self):
-        # Both judge the lock of an ended game stale; Гость moves it aside first and saves
-        # slowly; Новый's move comes later and finds Гость's live lock, which it puts back.
-        ended = subprocess.Popen(["true"])
-        ended.wait()
-        folder = self.folder(0o755, 0)
-        self.lock_left(folder, lock_text(ended.pid), 0)
-        first = self.start(folder, "Гость", "-e", "inject=rename:delay_enter=1000000:when=1",
-                           "-e", "inject=fsync:delay_enter=3000000:when=2")
-        second = self.start(folder, "Новый", "-e", "inject=rename:delay_enter=2000000:when=1")
-        for game in (first, second):
-            self.assertEqual(game.wait(timeout=60), 0, game.stderr.read())
-        self.assertRecords(folder, ["Гость", "Новый"])
+        self.assertEqual((holder.wait(timeout=60), holder.stderr.read()), (0, b""))
+        self.assertRecords(folder, ["Гость"])
         self.assertOnlyOwnFiles(folder, None)
 
     def test_leftovers_of_killed_games_block_nobody(self):
-        # Боря, whose files nobody else may read (umask 077), has one game killed while it takes
-        # the lock and one while it holds it; Аня's game saves at once and clears both.
+        # Боря, whose files nobody else may read (umask 077), has one game killed while it
+        # writes its copy and one as it appends; Аня's game saves at once and clears all.
         private = as_user(*member(BORYA))
-        for call, left in (("link", LOCK + "."), ("fsync", LOCK)):   # the fsync of the append, the lock's is first
-            with self.subTest(killed_at=call):
+        for name, left in (("Гость", [("~pz2004.tmp.", 0o600), (LOCK, 0o664)]), ("Новый", [(LOCK, 0o664)])):
+            with self.subTest(killed=name):
                 folder = self.folder(0o2775, GROUP, score_owner=(ANYA, GROUP, 0o664))
-                when = 2 if call == "fsync" else 1
-                game = subprocess.Popen(traced_command("-e", "trace=" + call,
-                                                       "-e", "inject=%s:signal=KILL:when=%d" % (call, when)),
+                game = subprocess.Popen(traced_command("-e", "trace=fsync", "-e", "inject=fsync:signal=KILL:when=1"),
                                         cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, env=tracer_environment(),
                                         preexec_fn=lambda: (private(), os.umask(0o077)))
-                game.communicate(uniform_answers(cp("Новый"), 25, b"4"), timeout=60)
-                names = [n for n in os.listdir(folder) if n.startswith(left)]
-                self.assertTrue(names, "the killed game left nothing")
-                self.assertEqual({ownership(os.path.join(folder, n))[2] for n in names}, {0o644})
+                game.communicate(uniform_answers(cp(name), 25, b"4"), timeout=60)
+                for prefix, mode in left:
+                    names = [n for n in os.listdir(folder) if n.startswith(prefix)]
+                    self.assertEqual(len(names), 1, "the killed game left no %s" % prefix)
+                    self.assertEqual(ownership(os.path.join(folder, names[0]))[2], mode, names[0])
                 started = time.monotonic()
                 self.play_checked(folder, "Аня", b"4", SAVED, member(ANYA))
                 self.assertLess(time.monotonic() - started, 1.5)
@@ -665,7 +645,7 @@ class LockRules(FolderSetUps):
 
     def test_a_lock_left_in_a_sticky_folder_is_named_before_the_first_question(self):
         folder = self.folder(0o1777, 0, score_owner=(ANYA, ANYA, 0o666))
-        game = subprocess.Popen(traced_command("-e", "trace=fsync", "-e", "inject=fsync:signal=KILL:when=2"),
+        game = subprocess.Popen(traced_command("-e", "trace=fsync", "-e", "inject=fsync:signal=KILL:when=1"),
                                 cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, env=tracer_environment(),
                                 preexec_fn=as_user(*member(BORYA)))

@@ -9,8 +9,8 @@ import tempfile
 import unittest
 
 from gamekit import (BANNER_REST, BINARY, DB, CAN_TRACE, EDUCATED, EXIT_PROMPT, GENIUS, INTRO1, LOCK, PROMPT, RUNNER,
-                     SAVE_FAILURE_PREFIX, SCORE, SCORE_FAILURE, SLACKER, STRACE, TEMP, GameTest, Player, cp, game_command, record, run,
-                     tracer_environment, uniform_answers)
+                     SAVE_FAILURE_PREFIX, SCORE, SCORE_FAILURE, SLACKER, STRACE, TEMP, GameTest, Player, cp, game_command,
+                     own_names, record, run, tracer_environment, uniform_answers)
 
 # Everything that can change a file, open one, or take the writers' lock.
 FILE_CALLS = ["openat", "open", "creat", "write", "writev", "pwrite64", "copy_file_range", "fsync", "fdatasync", "rename",
@@ -64,8 +64,9 @@ class InterruptedSaves(GameTest):
         """Puts the starting files in place; returns the path of the input file."""
         self.db.write(self.dir.path)
         self.dir.write(SCORE, score)
-        if os.path.lexists(self.dir.file(TEMP)):
-            os.remove(self.dir.file(TEMP))
+        for left in [TEMP, LOCK] + own_names(self.dir.path):   # what a game killed in the case before left
+            if os.path.lexists(self.dir.file(left)):
+                os.remove(self.dir.file(left))
         path = os.path.join(self.aux, "input")
         with open(path, "wb") as f:
             f.write(game_input(name))
@@ -89,8 +90,8 @@ class InterruptedSaves(GameTest):
         self.assertEqual(rc, 0)
         self.assertTrue(out.endswith(REPORT_END))
         save = calls_after_report(trace)
-        self.assertTrue(any(call in ("link", "linkat") and cp(LOCK) in args for call, _, args in save),
-                        "the save takes no lock")
+        self.assertTrue(any(call in ("open", "openat") and cp(LOCK) in args and b"O_EXCL" in args
+                            for call, _, args in save), "the save takes no lock")
         return save
 
     def crash_at_every_step(self, old, new, name):
@@ -117,22 +118,25 @@ class InterruptedSaves(GameTest):
         _, outcomes = self.crash_at_every_step(APPEND_OLD, APPEND_NEW, "Новый")
         self.assertEqual(outcomes, {APPEND_OLD, APPEND_NEW}, "the kills did not span the append")
 
-    def test_rewrite_killed_before_replacing_leaves_nothing_stale(self):
+    def test_rewrite_killed_at_its_commit_is_merged_by_the_next_game(self):
+        # Killed as it swaps its whole copy in, the game leaves it under the name of a
+        # replaced version: the next game to take the lock merges it in, so the record of
+        # a game that ran to its end is not lost, and nothing is left behind.
         save = self.save_calls(REWRITE_OLD, "Гость")
-        renames = [(c, n) for c, n, _ in save if c.startswith("rename")]
-        self.assertEqual(len(renames), 1, save)
+        commits = [(c, n) for c, n, args in save if c.startswith("rename") and cp(SCORE) in args]
+        self.assertEqual(len(commits), 1, save)
         stdin_path = self.prepare(REWRITE_OLD, "Гость")
-        call, ordinal = renames[0]
+        call, ordinal = commits[0]
         self.traced(stdin_path, ["-o", os.devnull, "-e", "trace=" + call,
                                  "-e", "inject=%s:signal=KILL:when=%d" % (call, ordinal)])
         self.assertBytes(self.dir.read(SCORE), REWRITE_OLD, "score.dat")
-        # The next rewrite, by another player, starts from score.dat, not from what was left behind.
         result = run(self.dir.path, uniform_answers(cp("Аня"), 25))
         self.assertEqual(result.returncode, 0)
         self.assertBytes(self.dir.read(SCORE), b"\n".join([
             record("Аня", 2, 37, 13, "еврей", SLACKER),   # 37 / 2 = 18
-            record("Гость", 2, 40, 10, "еврей", EDUCATED), OTHERS[1]]), "score.dat")
+            record("Гость", 3, 65, 10, "нормальный", EDUCATED), OTHERS[1]]), "score.dat")
         self.assertBytes(self.dir.read(TEMP), b"", TEMP)
+        self.assertEqual(own_names(self.dir.path), [])
 
     def failed_calls(self, old, name):
         """Calls of a save on score.dat or the temporary file that open it for writing, write,
@@ -144,12 +148,14 @@ class InterruptedSaves(GameTest):
                   "fsync": "EIO", "fdatasync": "EIO",
                   "close": "EIO", "rename": "EIO", "renameat": "EIO", "renameat2": "EIO", "openat": "EACCES",
                   "open": "EACCES", "creat": "EACCES", "unlink": "EPERM", "unlinkat": "EPERM"}
-        files = (cp(SCORE), cp(TEMP))
+        def is_save_file(name):
+            return name in (cp(SCORE), cp(TEMP)) or re.match(rb"~pz2004\.(tmp|new|old)\.", name) is not None
+
         picked, writers = [], {}   # descriptor -> the file it writes, for the descriptors opened on files
         for call, ordinal, args in self.save_calls(old, name):
             if call in ("openat", "open", "creat"):
                 opened = re.search(rb'"([^"]*)".*= (\d+)$', args)
-                if not opened or opened.group(1) not in files:
+                if not opened or not is_save_file(opened.group(1)):
                     continue
                 if re.search(rb"O_WRONLY|O_RDWR|O_CREAT", args) is None:
                     continue
@@ -165,13 +171,13 @@ class InterruptedSaves(GameTest):
                     continue
             elif call in ("unlink", "unlinkat"):  # freeing the temporary name, not the lock's own
                 named = re.search(rb'"([^"]*)"', args)
-                if not named or named.group(1) not in files:
+                if not named or not is_save_file(named.group(1)):
                     continue
             elif call not in errors or (call.startswith("rename") and cp(LOCK) in args):
                 continue
             picked.append((call, ordinal, errors[call], args))
             append_flushed = call == "fsync" and writers.get(re.match(rb"(\d+)", args).group(1)) == cp(SCORE)
-            if call.startswith("rename") or append_flushed:
+            if (call.startswith("rename") and cp(SCORE) in args) or append_flushed:
                 break   # the commit
         return picked
 
@@ -187,6 +193,7 @@ class InterruptedSaves(GameTest):
                                                         "-e", "inject=%s:error=%s:when=%d" % (call, error, ordinal)])
                 self.assertTrue(out.endswith(REPORT_END))
                 self.assertEqual(self.dir.read(TEMP) if self.dir.exists(TEMP) else b"", b"", "a partial copy stayed")
+                self.assertEqual(own_names(self.dir.path), [], "a copy stayed")
                 if rc == 0 and saved_otherwise is not None:
                     self.assertBytes(self.dir.read(SCORE), saved_otherwise, "score.dat")
                     self.assertEqual(err, b"")
@@ -206,38 +213,38 @@ class InterruptedSaves(GameTest):
 
 class SaveFailures(GameTest):
 
-    def test_folder_under_a_save_name_is_refused_before_the_first_question(self):
-        for name, player, why in ((TEMP, "Гость", b"cannot replace ~pz2004.tmp at the end of the game: a folder"),
-                                  (LOCK, "Новый", b"cannot save at the end of the game: a folder stands at")):
-            with self.subTest(name=name, player=player):
-                self.setup_files(score=REWRITE_OLD)
-                os.mkdir(self.dir.file(name))
-                result = run(self.dir.path, game_input(player))
-                self.assertEqual(result.returncode, 1)
-                self.assertGameOutput(result.stdout, BANNER_REST + SCORE_FAILURE)
-                self.assertBytes(self.dir.read(SCORE), REWRITE_OLD, "score.dat")
-                self.assertTrue(result.stderr.startswith(b"prozorometr: " + why), result.stderr)
-                self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
-                os.rmdir(self.dir.file(name))
+    def test_folder_under_the_locks_name_is_refused_before_the_first_question(self):
+        self.setup_files(score=REWRITE_OLD)
+        os.mkdir(self.dir.file(LOCK))
+        result = run(self.dir.path, game_input("Новый"))
+        self.assertEqual(result.returncode, 1)
+        self.assertGameOutput(result.stdout, BANNER_REST + SCORE_FAILURE)
+        self.assertBytes(self.dir.read(SCORE), REWRITE_OLD, "score.dat")
+        self.assertTrue(result.stderr.startswith(b"prozorometr: cannot save at the end of the game: a folder stands at"),
+                        result.stderr)
+        self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
 
-    def test_score_file_left_under_the_temporary_name_is_put_back(self):
+    def test_whole_copy_left_is_put_back_and_a_partial_one_never(self):
         # A share that removed score.dat before its rename failed left the new content
-        # only under the temporary name; the next game puts it back, then plays on it.
+        # only under the copy's name; the next game puts it back, then plays on it.
+        whole, partial = "~pz2004.new.00000000000000aa", "~pz2004.tmp.00000000000000bb"
         self.setup_files(score=None)
-        self.dir.write(TEMP, REWRITE_NEW)
+        self.dir.write(whole, REWRITE_NEW)
         result = run(self.dir.path, game_input("Аня"))
         self.assertEqual((result.returncode, result.stderr.replace(b"\r\n", b"\n")),   # Windows ends lines so
-                         (0, b"prozorometr: score.dat was missing; put back from ~pz2004.tmp, where a save that did "
-                             b"not end left it\n"))
+                         (0, b"prozorometr: score.dat was missing; put back from " + cp(whole) +
+                             b", where a save that did not end left it\n"))
         self.assertBytes(self.dir.read(SCORE), b"\n".join([record("Аня", 2, 37, 13, "нормальный", SLACKER)]
                                                           + REWRITE_NEW.split(b"\n")[:1] + OTHERS[1:]), "score.dat")
-        self.assertBytes(self.dir.read(TEMP), b"", TEMP)
-        # Without it, a missing score.dat still ends the game at once.
+        self.assertFalse(self.dir.exists(whole))
+        # A copy cut short is never put back: a missing score.dat still ends the game at once.
         os.remove(self.dir.file(SCORE))
+        self.dir.write(partial, REWRITE_NEW[:-7])
         result = run(self.dir.path, game_input("Аня"))
         self.assertEqual(result.returncode, 1)
         self.assertGameOutput(result.stdout, BANNER_REST + SCORE_FAILURE)
-        self.assertEqual(sorted(os.listdir(self.dir.path)), [DB, TEMP], "the lookup left a name of its own")
+        self.assertEqual(sorted(os.listdir(self.dir.path)), sorted([DB, TEMP, partial]),
+                         "the lookup changed the folder")
 
 
 class ConcurrentSaves(GameTest):

@@ -118,7 +118,7 @@ TEST(SaveSimulator, EachSafetyStepIsNeeded) {
         saveSafety = SaveSafety{};
         saveSafety.*step.flag = false;
         sim::Finding finding = firstStopFinding();
-        if (finding.ok) finding = firstFinding(1, 20001);
+        if (finding.ok) finding = firstFinding(1, 50001);
         EXPECT_FALSE(finding.ok) << "the simulator finds nothing wrong without " << step.what;
         if (!finding.ok) std::printf("without %s:\n%s", step.what, finding.what.c_str());
     }

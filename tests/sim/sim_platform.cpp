@@ -196,7 +196,7 @@ bool identifyFile(FileHandle file, FileIdentity& identity) {
     return true;
 }
 
-bool removeName(const char* path) {
+bool removeName(const char* path, Tries) {
     if (!sim::enterCall()) return false;
     sim::noteRemoval(path);
     unname(path);
