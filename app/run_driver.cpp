@@ -42,7 +42,8 @@ void printBanner() {
 }
 
 // Reads the name until it is one word the score file can keep. When input ends
-// first, the name stays empty and the run goes on without storing anything.
+// first (a pipe or file run out), asking again is no use: the run ends there,
+// nothing played or stored, with one line on stderr and status 1.
 void readPlayerName(char (&typedName)[kNameSize]) {
     for (int length = readNameLine(typedName); length >= 0; length = readNameLine(typedName)) {
         const char* refusal = nameRefusal(typedName, length);
@@ -50,7 +51,9 @@ void readPlayerName(char (&typedName)[kNameSize]) {
         printText(refusal);
         printText(namePrompt());
     }
-    typedName[0] = '\0';
+    endLine();
+    std::fprintf(stderr, "prozorometr: input ended before a name was given; no game was played\n");
+    abortRun("");
 }
 
 void printField(const char* caption, const char* text) {

@@ -206,10 +206,6 @@ bool linkName(const char* from, const char* to);
 // (to is free: a name of the game's own). Returns false on failure.
 bool moveName(const char* from, const char* to);
 
-// Swaps the files at a and b in one atomic step and makes the change durable, so
-// that a then names what b held. Returns false on failure; lastFailure() says
-// Unsupported where the file system cannot (most but local Linux ones).
-bool exchangeNames(const char* a, const char* b);
 
 // What stands under a name, looked at without following a link or blocking.
 enum class NameKind { Absent, Regular, Folder, Other };
@@ -240,8 +236,8 @@ std::unique_ptr<Ticker> startTicker(int periodMs, std::function<void()> tick);
 
 // What kind of failure the last call above met, for words a player can act on.
 // Gone: the file system went away under the game (a share whose server or
-// network failed). Unsupported: it has no such call.
-enum class Failure { Other, Exists, Missing, NoLinks, Busy, Refused, Full, ReadOnly, InputOutput, Gone, Unsupported };
+// network failed).
+enum class Failure { Other, Exists, Missing, NoLinks, Busy, Refused, Full, ReadOnly, InputOutput, Gone };
 Failure lastFailure();
 
 // The reason for the last failure of a call above in this thread, for one-line

@@ -419,20 +419,6 @@ bool replaceFile(const char* from, const char* to) {
     return true;
 }
 
-bool exchangeNames(const char* a, const char* b) {
-#if defined(RENAME_EXCHANGE)
-    if (renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE) == 0) {
-        syncFolderOf(b);
-        return true;
-    }
-    bool unsupported = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
-    return unsupported ? fail("the file system cannot swap two names", Failure::Unsupported) : failWithErrno();
-#else
-    (void)a, (void)b;
-    return fail("the system cannot swap two names", Failure::Unsupported);
-#endif
-}
-
 // ------------------------------------------------------------- the writers' lock
 
 std::int64_t steadyMs() {

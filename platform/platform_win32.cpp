@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <thread>
 #include <fcntl.h>
@@ -483,8 +484,6 @@ bool moveName(const char* from, const char* to) {
     return failWithLastError();
 }
 
-bool exchangeNames(const char*, const char*) { return fail("no swap of two names here", Failure::Unsupported); }
-
 namespace {
 
 // Reads up to limit bytes of the regular file at path; a file held without read
@@ -543,9 +542,12 @@ bool listNames(const char* prefix, std::vector<std::string>& names) {
     if (search == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_FILE_NOT_FOUND || failWithLastError();
     }
+    // The system's own matching of "name.*" also finds "name": each is checked here.
+    std::size_t length = std::strlen(prefix);
     do {
         char name[MAX_PATH * 2];
-        if (WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, name, sizeof name, nullptr, nullptr) > 0) {
+        if (WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, name, sizeof name, nullptr, nullptr) > 0 &&
+            std::strncmp(name, prefix, length) == 0) {
             names.emplace_back(name);
         }
     } while (FindNextFileW(search, &found));

@@ -5,6 +5,7 @@
 #include "profiles/score_commit.h"
 
 #include <cstring>
+#include <vector>
 
 #include "io/byte_reader.h"
 #include "io/byte_writer.h"
@@ -79,16 +80,24 @@ Append appendRecord(const PlayerProfile& record, const char* typedName, const Sa
     return Append::Failed;
 }
 
+// Puts back a score file that a save left under its copy's name, saying so.
+// Returns true when it did.
+bool putBack(const SaveVoice& voice) {
+    std::string copy = putBackLeftCopy();
+    if (!copy.empty() && voice.putBack != nullptr) voice.putBack(copy.c_str());
+    return !copy.empty();
+}
+
 // Under a lock just taken: a score file a save left under its copy's name goes
-// back first; then what games that lost the lock or ended left goes: copies cut
-// short are removed, whole versions merged in.
+// back first; then what games that lost the lock or ended left goes: their
+// copies are removed, the versions they replaced but did not check merged in.
 void prepareFolder(const SaveLock& lock, const SaveVoice& voice) {
-    std::string putBack = putBackLeftCopy();
-    if (!putBack.empty() && voice.putBack != nullptr) voice.putBack(putBack.c_str());
+    putBack(voice);
     if (!saveSafety.clearLeftCopies) return;
     OwnNames own = ownNamesOf(lock.number);
     removeLeftCopies(own);
-    for (const std::string& left : leftVersions(own)) mergeLeftVersion(left, lock);
+    std::vector<std::string> left = leftVersions(own);
+    for (std::size_t i = 0; i < left.size(); ++i) mergeLeftVersion(left[i], static_cast<int>(i), lock);
 }
 
 bool takeLock(SaveLock& lock, const LockTimes& times, const SaveVoice& voice, std::string& why) {
@@ -135,8 +144,7 @@ bool putBackScoreFile(const LockTimes& times, const SaveVoice& voice) {
     SaveLock lock;
     std::string why;
     if (!takeSaveLock(lock, times, why, voice.waiting)) return false;
-    std::string putBack = putBackLeftCopy();
-    if (!putBack.empty() && voice.putBack != nullptr) voice.putBack(putBack.c_str());
+    bool done = putBack(voice);
     releaseSaveLock(lock);
-    return !putBack.empty();
+    return done;
 }

@@ -1,8 +1,8 @@
 // The rewrite way (see score_rewrite.h). Each round writes its copy under
-// ~pz2004.tmp.N, names it ~pz2004.new.N once whole, and commits it: swapped with
-// score.dat where the file system can swap names (the replaced file then under
-// ~pz2004.old.N), else renamed over it with the old one kept by a hard link;
-// where neither is possible, score.dat is looked at right before the rename.
+// ~pz2004.tmp.N, names it ~pz2004.new.N once whole, and commits it: renamed over
+// score.dat, with the old one kept by a hard link under ~pz2004.old.N until it
+// is checked; where the file system has no links, score.dat is looked at right
+// before the rename instead.
 #include "profiles/score_rewrite.h"
 
 #include <cstring>
@@ -29,7 +29,8 @@ SaveOutcome unsaved(const std::string& why) { return SaveOutcome{false, why}; }
 // base's owner, group and mode, and closed once its name is seen to hold it still
 // (a member of the folder's group may have swapped it).
 bool writeCopy(const std::string& name, const PlayerProfile* record, const char* typedName, platform::FileHandle base,
-               platform::FileHandle current, const ScoreLookup* lookup, std::string& why) {
+               platform::FileHandle current, const ScoreLookup* lookup, platform::FileIdentity& made,
+               std::string& why) {
     platform::removeName(name.c_str());
     platform::FileHandle copy = platform::createExclusive(name.c_str(), platform::Sharing::OwnerOnly);
     if (copy == platform::kNoFile) {
@@ -46,6 +47,10 @@ bool writeCopy(const std::string& name, const PlayerProfile* record, const char*
         copied = false;
     }
     if (copied) platform::carryOwnership(copy, base);
+    if (copied && !platform::identifyFile(copy, made)) {
+        why = withCause("cannot write " + name + ": " + platform::lastErrorText());
+        copied = false;
+    }
     if (copied && !platform::nameHoldsFile(name.c_str(), copy)) {
         why = name + ": " + platform::lastErrorText();
         copied = false;
@@ -66,6 +71,7 @@ struct Sources {
     platform::FileHandle current = platform::kNoFile;
     platform::FileIdentity read{};
     std::string merged;
+    platform::FileIdentity made{};  // the copy written from them
 };
 
 platform::FileIdentity identityOf(platform::FileHandle file) {
@@ -105,9 +111,10 @@ bool openMergeSources(const std::string& kept, Sources& sources) {
 }
 
 // Writes the round's copy and, once it is whole, gives it its complete name.
-bool writeRound(const PlayerProfile* record, const char* typedName, const Sources& sources, const ScoreLookup* lookup,
+bool writeRound(const PlayerProfile* record, const char* typedName, Sources& sources, const ScoreLookup* lookup,
                 const OwnNames& names, std::string& why) {
-    bool written = writeCopy(names.building, record, typedName, sources.base, sources.current, lookup, why);
+    bool written =
+        writeCopy(names.building, record, typedName, sources.base, sources.current, lookup, sources.made, why);
     platform::closeFile(sources.base);  // first: Windows replaces no file its own process holds open
     platform::closeFile(sources.current);
     if (written && platform::moveName(names.building.c_str(), names.complete.c_str())) return true;
@@ -144,22 +151,40 @@ Commit checkReplaced(const std::string& kept, const platform::FileIdentity& read
 }
 
 // Where nothing can be kept: true when score.dat is no longer the version read,
-// seen right before the rename, which leaves a window of two calls.
+// seen right before the rename, which leaves a window of two calls. It is
+// opened, not looked at: a share's client may show an old view of a name. Where
+// it cannot be seen, the round starts again.
 bool hasChanged(const platform::FileIdentity& read) {
+    platform::FileHandle now = platform::openForReading(kScoreFile, platform::Links::Refuse);
+    if (now == platform::kNoFile) return platform::lastFailure() != platform::Failure::Missing;  // unseen: made anew
+    platform::FileIdentity identity{};
+    bool changed = !platform::identifyFile(now, identity) || !(identity == read);
+    platform::closeFile(now);
+    return changed;
+}
+
+// True when score.dat is the copy made: a share may lose the reply to a rename
+// it made.
+bool copyInPlace(const platform::FileIdentity& made) {
     platform::NameLook look;
     return platform::lookAtName(kScoreFile, 0, look) && look.kind == platform::NameKind::Regular &&
-           !isVersionRead(look, read);
+           isVersionRead(look, made);
 }
 
 // The copy's rename failed. Where the old score file still stands, it keeps every
 // record; a score file that a share removed before failing leaves the copy the
 // only one, so it is put in place again, or left for the next game to put back.
-Commit reportFailedRename(const std::string& complete, const std::string& kept, bool merging, std::string& why) {
+Commit reportFailedRename(const std::string& complete, const std::string& kept, const Sources& sources,
+                          std::string& why) {
     bool takenOver = platform::lastFailure() == platform::Failure::Missing;
+    bool merging = !sources.merged.empty();
+    if (!takenOver && copyInPlace(sources.made)) return Commit::Done;
     why = withCause(platform::lastErrorText());
     platform::removeName(kept.c_str());
     if (takenOver) return Commit::TakenOver;
-    if (platform::nameExists(kScoreFile)) {
+    platform::NameLook look;
+    if (!platform::lookAtName(kScoreFile, 0, look)) return Commit::Failed;  // unseen: the copy stays, just in case
+    if (look.kind != platform::NameKind::Absent) {
         if (!merging) platform::removeName(complete.c_str());
         return Commit::Failed;
     }
@@ -171,41 +196,14 @@ Commit reportFailedRename(const std::string& complete, const std::string& kept, 
     return Commit::Failed;
 }
 
-enum class Swap { Done, NotHere, CopyGone, Stuck };
-
-// Swaps the whole copy with score.dat under the kept name, so that a game that
-// ends in between leaves a version to merge, never a copy to put in place.
-// NotHere, with the copy back under its complete name, where names cannot be
-// swapped; CopyGone when a game that took over the lock took the copy; Stuck
-// when the copy cannot be moved back: it stays, a version for the next game to merge.
-Swap swapIn(const std::string& complete, const std::string& kept) {
-    if (!platform::moveName(complete.c_str(), kept.c_str())) {
-        return platform::lastFailure() == platform::Failure::Missing ? Swap::CopyGone : Swap::NotHere;
-    }
-    if (platform::exchangeNames(kept.c_str(), kScoreFile)) return Swap::Done;
-    if (platform::lastFailure() == platform::Failure::Missing && !platform::nameExists(kept.c_str())) {
-        return Swap::CopyGone;  // merged by a game that took over while this one was stopped
-    }
-    if (platform::moveName(kept.c_str(), complete.c_str())) return Swap::NotHere;
-    return platform::lastFailure() == platform::Failure::Missing ? Swap::CopyGone : Swap::Stuck;
-}
-
 // Puts the whole copy in the score file's place, keeping what it replaces
-// reachable until it is checked. A copy that merged in what others wrote is
-// never removed on failure: the lock's next holder finds the version it merged
-// still under its name.
+// reachable by a hard link until it is checked. A copy that merged in what
+// others wrote is never removed on failure: the lock's next holder finds the
+// version it merged still under its name.
 Commit commitCopy(const std::string& complete, const std::string& kept, const Sources& sources,
                   const SaveLock& lock, std::string& why) {
-    bool merging = !sources.merged.empty();
     if (!checkLockBeforeCommit(lock, why)) {
-        if (!merging) platform::removeName(complete.c_str());
-        return Commit::Failed;
-    }
-    Swap swap = saveSafety.checkReplaced ? swapIn(complete, kept) : Swap::NotHere;
-    if (swap == Swap::Done) return checkReplaced(kept, sources.read);
-    if (swap == Swap::CopyGone) return Commit::TakenOver;
-    if (swap == Swap::Stuck) {
-        why = withCause(std::string("cannot rename the copy: ") + platform::lastErrorText());
+        if (sources.merged.empty()) platform::removeName(complete.c_str());
         return Commit::Failed;
     }
     bool linked = saveSafety.checkReplaced && platform::linkName(kScoreFile, kept.c_str());
@@ -213,7 +211,10 @@ Commit commitCopy(const std::string& complete, const std::string& kept, const So
         platform::removeName(complete.c_str());
         return Commit::Changed;
     }
-    if (!platform::replaceFile(complete.c_str(), kScoreFile)) return reportFailedRename(complete, kept, merging, why);
+    if (!platform::replaceFile(complete.c_str(), kScoreFile)) {
+        Commit failed = reportFailedRename(complete, kept, sources, why);
+        if (failed != Commit::Done) return failed;
+    }
     return linked ? checkReplaced(kept, sources.read) : Commit::Done;
 }
 
@@ -249,8 +250,7 @@ bool nextSources(Commit commit, const std::string& kept, const PlayerProfile* re
 // Writes rounds of copies from sources until one is in place as the version it
 // was made from replaced: record first (where there is one), then the others.
 SaveOutcome rewriteFrom(Sources sources, const PlayerProfile* record, const char* typedName,
-                        const ScoreLookup* lookup, const SaveLock& lock) {
-    OwnNames names = ownNamesOf(lock.number);
+                        const ScoreLookup* lookup, const OwnNames& names, const SaveLock& lock) {
     for (int round = 0; round < kRounds; ++round) {
         SaveOutcome outcome = unsaved("");
         if (!writeRound(record, typedName, sources, round == 0 ? lookup : nullptr, names, outcome.why)) return outcome;
@@ -289,10 +289,13 @@ SaveOutcome rewriteScoreFile(const PlayerProfile* record, const char* typedName,
     Sources sources;
     std::string why;
     if (!openScoreSource(sources, why)) return unsaved(why);
-    return rewriteFrom(sources, record, typedName, lookup, lock);
+    return rewriteFrom(sources, record, typedName, lookup, ownNamesOf(lock.number), lock);
 }
 
-void mergeLeftVersion(const std::string& left, const SaveLock& lock) {
+// Under names of their own, so that what a merge that failed leaves is never taken
+// for this game's own save's.
+void mergeLeftVersion(const std::string& left, int index, const SaveLock& lock) {
     Sources sources;
-    if (openMergeSources(left, sources)) rewriteFrom(sources, nullptr, "", nullptr, lock);
+    OwnNames names = ownNamesOf(lock.number + "." + std::to_string(index));
+    if (openMergeSources(left, sources)) rewriteFrom(sources, nullptr, "", nullptr, names, lock);
 }

@@ -1,6 +1,6 @@
 // The rewrite way of a save: a new score file is written under names of the
-// game's own and put in place of the old one, which is kept (swapped or linked)
-// until it is seen to be the version the copy was made from; what the copy did
+// game's own and put in place of the old one, which is kept by a hard link until
+// it is seen to be the version the copy was made from; what the copy did
 // not read is merged in, round after round. Also how the lock's new holder
 // merges in a replaced version that a game left unchecked.
 #pragma once
@@ -19,8 +19,8 @@ SaveOutcome rewriteScoreFile(const PlayerProfile* record, const char* typedName,
                              const SaveLock& lock);
 
 // Merges the version under left, a score file a game replaced and did not live
-// to check, into score.dat, and removes it.
-void mergeLeftVersion(const std::string& left, const SaveLock& lock);
+// to check, into score.dat, and removes it: the index-th this game merges.
+void mergeLeftVersion(const std::string& left, int index, const SaveLock& lock);
 
 // True when the score file holds record whole.
 bool holdsRecord(const PlayerProfile& record);

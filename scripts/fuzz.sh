@@ -8,7 +8,9 @@
 #                                   never failed by chance (about 15 s in all)
 #   scripts/fuzz.sh [--long SECS [TARGET...]]
 #                                   fuzz each target (or those named) SECS seconds
-#                                   (default 600) from a random seed and print the executions
+#                                   (default 600) from a random seed and print the executions;
+#                                   the target sim runs the save simulator on random seeds
+#                                   as long (a plain build of its own, with the tests)
 #
 # Fails on the first crash or broken invariant; the input is kept under
 # build-fuzz/artifacts/. New inputs gather in build-fuzz/corpus/, never in the seeds.
@@ -19,6 +21,7 @@ pz_require build fuzz || exit 1
 root=$(pwd -P)  # absolute paths only: the save target changes its current folder
 build=$root/build-fuzz
 targets=(database score save name)
+[[ "${1:-}" == --long && $# -le 2 ]] && targets+=(sim)
 
 mode=long seconds=600
 # Inputs of the fixed-seed pass: a save forces files to disk, so it gets fewer.
@@ -31,6 +34,22 @@ case "${1:-}" in
     "") ;;
     *) echo "usage: $0 [--ci | --long SECONDS [TARGET...]]" >&2; exit 2 ;;
 esac
+
+# The save simulator on schedules from a random seed: it is a test, built as the tests are.
+run_simulator() {
+    local first=$(( (RANDOM << 30) + (RANDOM << 15) + RANDOM + 1000000 ))
+    pz_require test || exit 1
+    cmake -S . -B "$build/sim" -DPZ_TESTS=ON -DPZ_WERROR=ON >/dev/null
+    cmake --build "$build/sim" --target pz_save_sim -j2 >/dev/null
+    PZ_SIM_FIRST_SEED=$first PZ_SIM_SCHEDULES=1000000000 PZ_SIM_SECONDS=$seconds \
+        "$build/sim/tests/sim/pz_save_sim" --gtest_filter='*Seeded*' | grep -E 'schedules from|Failure' -A12
+}
+if [[ $mode == long && " ${targets[*]} " == *" sim "* ]]; then
+    run_simulator
+    targets=("${targets[@]/sim}")
+    targets=(${targets[@]})
+    ((${#targets[@]})) || exit 0
+fi
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DPZ_FUZZ=ON -DPZ_TESTS=OFF -DPZ_WERROR=ON >/dev/null
 cmake --build "$build" --target pz_fuzz -j2 >/dev/null

@@ -1,6 +1,6 @@
 // Builds a question database from readable sources: files of six-line records
 // (question, four answers, key) in UTF-8 or Windows-1251, as any editor saves
-// them, converted to Windows-1251. A key of four digits makes a character
+// them (blank lines between records, blanks at lines' ends), converted to Windows-1251. A key of four digits makes a character
 // question, one digit an intellect question; without character questions the
 // shipped character test is used. Any line the game could not read as written
 // stops the build with a message naming the file and line, and nothing is
@@ -19,6 +19,7 @@
 #include "tools/check.h"
 #include "tools/read_file.h"
 #include "tools/shipped_character.h"
+#include "tools/source_records.h"
 #include "tools/source_text.h"
 
 namespace {
@@ -107,31 +108,18 @@ struct Bank {
     BankPart intellect;
 };
 
-bool isIntellectKey(const std::string& key) { return key.size() == 1 && key[0] >= '1' && key[0] <= '4'; }
-
-// Four digits 1 to 4 separated by single blanks, as in "3 1 4 2".
-bool isCharacterKey(const std::string& key) {
-    if (key.size() != 2 * kAnswerCount - 1) return false;
-    for (std::size_t at = 0; at < key.size(); ++at) {
-        bool digit = key[at] >= '1' && key[at] <= '4';
-        if (at % 2 == 0 ? !digit : key[at] != ' ') return false;
+// Converts one record's question and answers, adds its key in the database's
+// form, and files it by its key; a record with a line the game could not read is left out.
+void convertRecord(SourceFile& source, const SourceRecord& record, Bank& bank) {
+    int errorsBefore = source.errors;
+    std::string converted;
+    for (int line = 0; line < kLinesPerRecord - 1; ++line) {
+        convertLine(source, record.lineNumbers[line], record.lines[line], converted);
     }
-    return true;
-}
-
-// Files one converted record (its six lines, each with a line feed) by its key.
-void fileRecord(SourceFile& source, long keyLine, const std::string& record, Bank& bank) {
-    std::size_t keyStart = record.rfind('\n', record.size() - 2) + 1;
-    std::string key = record.substr(keyStart, record.size() - 1 - keyStart);
-    bool character = isCharacterKey(key);
-    if (!character && !isIntellectKey(key)) {
-        reportError(source, keyLine, 1,
-                    "the key is neither one digit 1-4 (an intellect question) nor four (a character question)");
-        return;
-    }
-    BankPart& part = character ? bank.character : bank.intellect;
-    part.bytes += record;
-    for (long line = keyLine - kLinesPerRecord + 1; line <= keyLine; ++line) part.origins.push_back({source.path, line});
+    if (source.errors != errorsBefore) return;
+    BankPart& part = isIntellectKey(record.key) ? bank.intellect : bank.character;
+    part.bytes += converted + record.key + '\n';
+    for (long line : record.lineNumbers) part.origins.push_back({source.path, line});
 }
 
 // Says how the source is read when that is not plain UTF-8; false when it cannot be.
@@ -147,31 +135,17 @@ bool noteEncoding(SourceFile& source) {
     return true;
 }
 
-// Converts a whole source, record by record, into the bank. Returns its number of lines.
-long convertSource(SourceFile& source, Bank& bank) {
+// Converts a whole source, record by record, into the bank; a source without a
+// record, or with a line that breaks one, is an error.
+void convertSource(SourceFile& source, Bank& bank) {
     SourceText text = splitSource(source.bytes);
     source.encoding = text.encoding;
-    if (!noteEncoding(source)) return 0;
-    long lines = 0;
-    int errorsBefore = source.errors;
-    std::string record;
-    for (std::string_view line : text.lines) {
-        convertLine(source, ++lines, line, record);
-        if (lines % kLinesPerRecord != 0) continue;
-        if (source.errors == errorsBefore) fileRecord(source, lines, record, bank);
-        record.clear();
-    }
-    return lines;
-}
-
-// Checks that the source is made of whole records.
-void checkWholeRecords(SourceFile& source, long lines) {
-    if (lines == 0 && source.errors > 0) return;  // not read at all
-    if (lines == 0) {
-        reportError(source, 0, 0, "no records");
-    } else if (lines % kLinesPerRecord != 0) {
-        reportError(source, 0, 0, std::to_string(lines) + " lines do not make whole six-line records");
-    }
+    if (!noteEncoding(source)) return;
+    std::vector<SourceFault> faults;
+    std::vector<SourceRecord> records = gatherRecords(text.lines, faults);
+    for (const SourceFault& fault : faults) reportError(source, fault.line, 0, fault.text);
+    for (const SourceRecord& record : records) convertRecord(source, record, bank);
+    if (records.empty() && faults.empty()) reportError(source, 0, 0, "no records");
 }
 
 // Checks that the bank makes a database the game can play: exactly 25 character
@@ -223,18 +197,20 @@ const char* const kUsage =
     "4 reckless) makes a character question. The sources need at least 25 intellect\n"
     "questions and exactly 25 character questions, or none: then the shipped\n"
     "character test is used. A source may be UTF-8, with or without a byte order\n"
-    "mark, or Windows-1251 (\"ANSI\"), with LF or CR LF line ends. Errors name the\n"
+    "mark, or Windows-1251 (\"ANSI\"), with LF or CR LF line ends. Blank lines may\n"
+    "stand between records, and blanks at a line's end are dropped. Errors name the\n"
     "file, line and column; on an error nothing is written. The checker's warnings\n"
     "on the result (see pzcheck) are named at the sources' lines too.\n"
     "\n"
     "  -o OUTPUT    the database to write (replaced whole when the build succeeds)\n"
-    "  -h, --help   show this help and exit\n";
+    "  -h, --help   show this help and exit\n"
+    "  --version    show the version and exit\n";
 
 // Reads and files every source; returns the number of errors met.
 int convertSources(std::vector<SourceFile>& sources, Bank& bank) {
     int errors = 0;
     for (SourceFile& source : sources) {
-        if (readSource(source)) checkWholeRecords(source, convertSource(source, bank));
+        if (readSource(source)) convertSource(source, bank);
         errors += source.errors;
     }
     if (errors == 0 && bank.character.records() == 0) {
@@ -262,6 +238,10 @@ bool checkBank(const char* output, const Bank& bank, const std::string& database
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("pzbank %s\n", PZ_VERSION);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (argc < 4 || std::strcmp(argv[1], "-o") != 0) {

@@ -28,6 +28,7 @@ const char kUsage[] =
     "                 last, the start of the question\n"
     "  --score FILE   check FILE as a score file\n"
     "  --help         print this text\n"
+    "  --version      print the version\n"
     "\n"
     "Without options it checks pz2004.db and, when it exists, score.dat in the\n"
     "current directory; with options, only the files named.\n"
@@ -61,6 +62,10 @@ int parseArguments(int argc, char** argv, Request& request) {
         const char* argument = argv[at];
         if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
             std::fputs(kUsage, stdout);
+            return kClean;
+        }
+        if (std::strcmp(argument, "--version") == 0) {
+            std::printf("pzcheck %s\n", PZ_VERSION);
             return kClean;
         }
         std::string* target = fileOfOption(request, argument);

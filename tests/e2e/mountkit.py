@@ -5,15 +5,18 @@ that yields a play folder there and, even when a test fails, unmounts, stops its
 daemons by pid (their whole process group) and removes its images."""
 
 import contextlib
+import fcntl
 import os
 import random
 import shutil
 import signal
 import socket
+import stat
 import subprocess
 import tempfile
 import time
 
+LOOP_CTL_GET_FREE = 0x4C82
 READY_TIMEOUT = 20      # seconds for a daemon to listen or a mount to appear
 STOP_TIMEOUT = 10       # seconds for a daemon to end after it was asked to
 NOBODY = 65534          # the account the shares' servers write as, as a school server's own account would
@@ -46,14 +49,44 @@ def unavailable(kind):
     programs, fuse = KINDS[kind]
     if os.geteuid() != 0 or not may_mount():
         return "mounting %s needs root with the right to mount" % kind
-    if fuse and not os.path.exists("/dev/fuse"):
-        return "%s is a FUSE mount and this machine has no /dev/fuse" % kind
-    if not fuse and not os.path.exists("/dev/loop-control"):
-        return "%s is mounted from a loop image and this machine has no loop devices" % kind
+    if fuse and device_unusable("/dev/fuse", stat.S_ISCHR):
+        return "%s is a FUSE mount and %s" % (kind, device_unusable("/dev/fuse", stat.S_ISCHR))
+    if not fuse and loop_unusable():
+        return "%s is mounted from a loop image and %s" % (kind, loop_unusable())
     missing = [p for p in programs if not tool(p)]
     if missing:
         return "%s needs %s (scripts/packages.sh filesystems installs them)" % (kind, ", ".join(missing))
     return None
+
+
+def device_unusable(path, is_kind):
+    """Why the device at path cannot be opened here (a container may have none, or a
+    stand-in file, or may forbid it), or None when it can."""
+    try:
+        if not is_kind(os.stat(path).st_mode):
+            return "%s is no device here" % path
+        os.close(os.open(path, os.O_RDWR))
+    except FileNotFoundError:
+        return "this machine has no %s" % path
+    except OSError as error:
+        return "this machine's %s cannot be used (%s)" % (path, error.strerror)
+    return None
+
+
+def loop_unusable():
+    """Why no loop device can be had here, or None: the control device hands out a free
+    number, and that device must be there to open."""
+    reason = device_unusable("/dev/loop-control", stat.S_ISCHR)
+    if reason:
+        return reason
+    control = os.open("/dev/loop-control", os.O_RDWR)
+    try:
+        number = fcntl.ioctl(control, LOOP_CTL_GET_FREE)
+    except OSError as error:
+        return "no free loop device (%s)" % error.strerror
+    finally:
+        os.close(control)
+    return device_unusable("/dev/loop%d" % number, stat.S_ISBLK)
 
 
 class MountError(AssertionError):

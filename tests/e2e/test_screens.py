@@ -3,9 +3,9 @@ bands and averages, character ties, and the way answers are read from input."""
 
 import unittest
 
-from gamekit import (CRAZY, EDUCATED, GENIUS, INTRO1, NAME_CONTROL, NAME_REFUSED, PROMPT, SCORE, SLACKER, TEMP, UNKNOWN,
+from gamekit import (BANNER_REST, CRAZY, EDUCATED, GENIUS, INTRO1, NAME_CONTROL, NAME_REFUSED, PROMPT, SCORE, SLACKER, TEMP, UNKNOWN,
                      Database, GameTest, Player, cp, expected_game, play, record, uniform_answers,
-                     varied_character_key, varied_intellect_key)
+                     run, varied_character_key, varied_intellect_key)
 
 NEW = (0, 0, 0, UNKNOWN, UNKNOWN)
 
@@ -193,12 +193,18 @@ class Names(GameTest):
         self.assertBytes(self.dir.read(SCORE), b"\n" + record("Иван", 1, 25, 0, "еврей", GENIUS))
 
     def test_input_ends_before_a_valid_name(self):
+        # Asking again is no use once input has ended: the game stops, nothing stored.
         stored = b"\n" + record("Гость", 1, 2, 23, "еврей", CRAZY)
-        self.dir.write(SCORE, stored)
-        self.check_game(cp("два слова") + b"\n", b"", 0, CRAZY, UNKNOWN, after_name=NAME_REFUSED + PROMPT)
-        self.assertBytes(self.dir.read(SCORE), stored, "score.dat")
-        self.assertFalse(self.dir.exists(TEMP))
-
+        for typed, refusals in [(b"", 0), (cp("два слова") + b"\n", 1), (b"\n\n", 2), (cp("Ив") + b"\0", 1)]:
+            with self.subTest(typed=typed):
+                self.dir.write(SCORE, stored)
+                result = run(self.dir.path, typed)
+                self.assertEqual((result.returncode, result.stderr.replace(b"\r\n", b"\n")),  # as Windows ends it
+                                 (1, b"prozorometr: input ended before a name was given; no game was played\n"))
+                refused = (NAME_CONTROL if b"\0" in typed else NAME_REFUSED) + PROMPT
+                self.assertGameOutput(result.stdout, BANNER_REST + refused * refusals + b"\n")
+                self.assertBytes(self.dir.read(SCORE), stored, "score.dat")
+                self.assertFalse(self.dir.exists(TEMP))
 
 if __name__ == "__main__":
     unittest.main()

@@ -34,8 +34,9 @@ const char* nameOf(Medium medium);
 
 // Something done to one game at its n-th platform call. Outside: at that moment a
 // writer that takes no lock (a teacher's editor, a script) adds a record to
-// score.dat by putting a new version in its place.
-enum class Event { Stop, Slow, Kill, PowerCut, Fail, BeatFail, Outside };
+// score.dat by putting a new version in its place. Outage: the share is gone for
+// a while: every call fails, from the n-th on, for ms calls.
+enum class Event { Stop, Slow, Kill, PowerCut, Fail, BeatFail, Outside, Outage };
 struct Fault {
     Event event;
     int game;

@@ -95,10 +95,11 @@ std::string storyOf(const World& run) {
               << " calls: " << (game.outcome.saved ? "saved" : "not saved: " + game.outcome.why)
               << (game.killed ? " [killed]" : "") << "\n";
     }
-    const char* events[] = {"stop", "slow", "kill", "power cut", "fail", "beat fails", "outside writer at"};
+    const char* events[] = {"stop", "slow", "kill", "power cut", "fail", "beat fails", "outside writer at", "outage of"};
     for (const Fault& fault : run.schedule.faults) {
+        std::string lasting = fault.event == Event::Outage ? " calls" : " ms";
         story << "  " << events[static_cast<int>(fault.event)] << " game " << fault.game << " at call " << fault.call
-              << (fault.ms > 0 ? " for " + std::to_string(fault.ms) + " ms" : "") << "\n";
+              << (fault.ms > 0 ? " for " + std::to_string(fault.ms) + lasting : "") << "\n";
     }
     return story.str();
 }
@@ -250,7 +251,8 @@ Schedule randomSchedule(std::uint64_t seed) {
     LockTimes times = simulatedTimes();
     int faults = below(4) == 0 ? 0 : 1 + below(3);
     for (int i = 0; i < faults; ++i) {
-        Fault fault{static_cast<Event>(below(7)), below(games), below(70)};
+        Fault fault{static_cast<Event>(below(8)), below(games), below(70)};
+        if (fault.event == Event::Outage) fault.ms = 1 + below(8);
         const int stops[] = {below(300), times.staleMs + below(1000), times.waitMs + below(3000), 20000};
         if (fault.event == Event::Stop) fault.ms = stops[below(4)];
         if (fault.event == Event::Slow) fault.ms = below(2) == 0 ? below(500) : times.staleMs + below(2000);

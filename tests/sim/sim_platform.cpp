@@ -66,9 +66,7 @@ FileIdentity identityOf(std::uint64_t id) {
 
 bool hasLinks() { return world->schedule.medium != sim::Medium::NoLinks; }
 
-// A client forgets what it saw of a name it changes itself, as a share's client does.
-void forget(const char* path) { world->games[world->current].seen.erase(path); }
-
+// A client forgets what it saw of a file it writes itself, as a share's client does.
 void forgetFile(std::uint64_t inode) {
     for (const auto& [path, id] : world->names) {
         if (id == inode) world->games[world->current].seen.erase(path);
@@ -84,6 +82,8 @@ void readRawKey() {}
 
 FileHandle openForReading(const char* path, Links) {
     if (!sim::enterCall()) return kNoFile;
+    sim::Game& game = world->games[world->current];
+    if (game.lookedUp && std::strcmp(path, kScoreFile) == 0) game.linkedScoreFile = true;  // may be right before a rename
     sim::Inode* inode = inodeAt(path);
     if (inode == nullptr) return fail(Failure::Missing, "No such file or directory"), kNoFile;
     return openOn(world->names[path], false);
@@ -210,14 +210,14 @@ bool replaceFile(const char* from, const char* to) {
     if (call == sim::Call::Dead) return false;
     if (inodeAt(from) == nullptr) return fail(Failure::Missing, "No such file or directory");
     if (call == sim::Call::Fail) {
-        if (!hasLinks()) unname(to);
-        return false;
-    }
+        if (!hasLinks()) unname(to);  // SMB: the old file removed first
+        if (!hasLinks() || world->random() % 2 == 0) return false;
+    }  // else a share made the rename and lost its reply: it fails all the same, below
     std::uint64_t inode = world->names[from];
     name(to, inode);
     unname(from);
     world->durableNames = world->names;  // the folder is forced to disk with the change
-    return true;
+    return call == sim::Call::Go;
 }
 
 std::int64_t steadyMs() { return sim::gameEnded() ? world->nowMs + 100000000 : world->nowMs; }
@@ -293,20 +293,6 @@ bool moveName(const char* from, const char* to) {
     return true;
 }
 
-bool exchangeNames(const char* a, const char* b) {
-    if (!sim::enterCall()) return false;
-    if (world->schedule.medium != sim::Medium::Local) return fail(Failure::Unsupported, "Invalid argument");
-    auto first = world->names.find(a), second = world->names.find(b);
-    if (first == world->names.end() || second == world->names.end()) {
-        return fail(Failure::Missing, "No such file or directory");
-    }
-    std::swap(first->second, second->second);
-    forget(a);
-    forget(b);
-    world->durableNames = world->names;
-    return true;
-}
-
 // A client of a cached share shows what it saw of the name, for twice the stale age.
 bool lookAtName(const char* path, std::size_t textLimit, NameLook& look) {
     if (!sim::enterCall()) return false;
@@ -328,7 +314,7 @@ bool lookAtName(const char* path, std::size_t textLimit, NameLook& look) {
         look.links = static_cast<std::uint32_t>(inode.links);
     }
     if (cached) game.seen[path] = {world->nowMs, look};
-    if (game.lookedUp && std::strcmp(path, kScoreFile) == 0) game.linkedScoreFile = true;  // right before a rename
+
     if (std::strcmp(path, kLockFile) == 0) game.lockSeenMs = world->nowMs;
     return true;
 }

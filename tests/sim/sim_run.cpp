@@ -142,7 +142,7 @@ Call beatCall(Game& game) {
 // A writer that takes no lock reads score.dat and puts a new version with one
 // more record in its place, at once. Where a save has kept score.dat by a link
 // and not yet renamed its copy over it, no save can keep that version: the rule
-// for it is waived there (a window of two calls that only a swap closes).
+// for it is waived there (a window of two calls).
 void writeFromOutside() {
     auto found = world->names.find(kScoreFile);
     if (found == world->names.end()) return;
@@ -178,7 +178,7 @@ Call applyFault(Game& game, const Fault& fault) {
         case Event::PowerCut: cutPower(); break;
         case Event::Fail: setFailure(fault.failure, "the call failed"); return Call::Fail;
         case Event::Outside: writeFromOutside(); break;
-        case Event::BeatFail: break;
+        case Event::BeatFail: case Event::Outage: break;
     }
     return game.killed ? Call::Dead : Call::Go;
 }
@@ -203,10 +203,21 @@ Call enterCallKind(const char* what) {
     }
     checkScoreFileWhole();
     if (world->inTick) return beatCall(game);
+    // A save's window where a writer without the lock can lose a change: a hard link
+    // kept, or score.dat opened to be looked at, then the rename; any other call ends it.
+    const char* const window[] = {"openForReading", "identifyFile", "closeFile", "replaceFile"};
+    if (std::none_of(std::begin(window), std::end(window), [what](const char* call) { return std::strcmp(call, what) == 0; })) {
+        game.linkedScoreFile = false;
+    }
     int call = game.calls++;
     Call outcome = Call::Go;
     for (const Fault& fault : world->schedule.faults) {
-        if (fault.game == game.id && fault.call == call && fault.event != Event::BeatFail && outcome == Call::Go) {
+        bool out = fault.event == Event::Outage && call >= fault.call && call < fault.call + fault.ms;
+        if (fault.game != game.id || outcome != Call::Go || (fault.call != call && !out)) continue;
+        if (out) {
+            setFailure(platform::Failure::Gone, "the share went away");
+            outcome = Call::Fail;
+        } else if (fault.event != Event::BeatFail && fault.event != Event::Outage) {
             outcome = applyFault(game, fault);
         }
     }

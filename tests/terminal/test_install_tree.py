@@ -82,7 +82,7 @@ class InstalledTree(unittest.TestCase):
         cases = [  # sources, exit status, what the database begins with or the error printed
             (["intellect-ok.txt"], 0, shipped_character),
             (["character-ok.txt", "intellect-ok.txt"], 0, (samples / "character-ok.txt").read_text().encode("cp1251")),
-            (["character-ok.txt", "bad-key.txt"], 1, b"bad-key.txt:18:1: error: the key is neither"),
+            (["character-ok.txt", "bad-key.txt"], 1, b"bad-key.txt:18: error: the key is neither"),
         ]
         for sources, status, expected in cases:
             with self.subTest(sources=sources):

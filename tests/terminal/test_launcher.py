@@ -198,6 +198,94 @@ class PlayFolder(Launcher):
         self.assertTrue((chosen / "score.dat").exists())
         self.assertFalse(self.play.exists())
 
+    def run_in(self, folder, umask=0o022, user=None, launcher=LAUNCHER):
+        """Runs the launcher without a terminal on the play folder given, with that umask and
+        as that user (uid and gid); returns (status, stderr)."""
+        def prepare():
+            os.umask(umask)
+            if user:
+                os.setgid(user[1])
+                os.setuid(user[0])
+        run = subprocess.run([str(launcher)], stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
+                             env={**self.env, "PROZOROMETR_DIR": str(folder)}, preexec_fn=prepare)
+        return run.returncode, run.stderr
+
+    def assert_refused(self, result, *words, started_later=False):
+        """The launcher ended with status 1 and one line naming what went wrong and what to do,
+        without starting the game (unless a later run did)."""
+        status, said = result
+        self.assertEqual(status, 1, said)
+        self.assertEqual(said.count(b"\n"), 1, said)
+        self.assertTrue(said.startswith(b"prozorometr-play: "), said)
+        for word in words:
+            self.assertIn(word.encode(), said)
+        self.assertEqual(os.path.exists(self.env["FAKE_GAME_LOG"]), started_later, "the game must not start")
+
+    def test_shared_folder_gets_files_the_group_can_write(self):
+        # (folder mode, umask) -> the modes of the new pz2004.db and score.dat
+        cases = [(0o2775, 0o022, 0o664), (0o775, 0o022, 0o664), (0o2770, 0o077, 0o660), (0o755, 0o022, 0o644),
+                 (0o700, 0o077, 0o600)]
+        for folder_mode, umask, file_mode in cases:
+            with self.subTest(folder=oct(folder_mode), umask=oct(umask)):
+                folder = pathlib.Path(self.folder, "class%o" % folder_mode)
+                folder.mkdir()
+                folder.chmod(folder_mode)
+                self.assertEqual(self.run_in(folder, umask)[0], 7)
+                for name in ("pz2004.db", "score.dat"):
+                    self.assertEqual(oct((folder / name).stat().st_mode & 0o7777), oct(file_mode), name)
+
+    def test_short_database_copy_is_replaced_and_own_one_kept(self):
+        shipped = bytes(range(256)) * 400
+        self.database.write_bytes(shipped)
+        self.play.mkdir(parents=True)
+        for found, replaced in [(shipped[:65536], True), (b"", True), (shipped[:100] + b"mine", False),
+                                (shipped + b"more", False)]:
+            with self.subTest(found=len(found), replaced=replaced):
+                (self.play / "pz2004.db").write_bytes(found)
+                status, said = self.run_in(self.play)
+                self.assertEqual(status, 7, said)
+                self.assertEqual((self.play / "pz2004.db").read_bytes(), shipped if replaced else found)
+                self.assertEqual(b"cut short" in said, replaced, said)
+                self.assertEqual(sorted(os.listdir(self.play)), ["pz2004.db", "score.dat"])
+
+    def test_play_folder_that_cannot_be_made_says_why_and_what_to_do(self):
+        blocker = pathlib.Path(self.folder, "a-file")
+        blocker.write_bytes(b"")
+        self.assert_refused(self.run_in(blocker / "play"), "cannot make the play folder", "Not a directory",
+                            "set PROZOROMETR_DIR to another folder")
+
+    def test_full_disk_leaves_no_database_and_says_so(self):
+        if os.geteuid() != 0 or subprocess.run(["unshare", "--mount", "true"], capture_output=True).returncode:
+            self.skipTest("needs root and a mount namespace of its own to mount a small disk")
+        self.database.write_bytes(bytes(range(256)) * 1024)  # 256 KiB on a 128 KiB disk
+        disk = pathlib.Path(self.folder, "disk")
+        disk.mkdir()
+        script = ('mount -t tmpfs -o size=128k small "$1" && "$2" </dev/null >/dev/null; s=$?; echo left: $(ls -A "$1"); '
+                  'rm -f "$1"/*; mount -o remount,size=1m "$1" && "$2" </dev/null >/dev/null; echo $? $(ls -A "$1"); exit $s')
+        run = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh", str(disk),
+                              str(LAUNCHER)], capture_output=True, timeout=60,
+                             env={**self.env, "PROZOROMETR_DIR": str(disk)})
+        self.assert_refused((run.returncode, run.stderr), "No space left on device", "is full: free some space",
+                            started_later=True)
+        # Nothing is left behind on the full disk; with room made, the next start copies it whole.
+        self.assertEqual(run.stdout, b"left:\n7 pz2004.db score.dat\n")
+
+    def test_refusal_for_a_mode_names_it_and_who_may_change_it(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to play as another user")
+        os.chmod(self.folder, 0o755)
+        launcher = shutil.copy(LAUNCHER, self.folder)  # the tree may be where only root can reach (/root)
+        cases = [(0o755, "the play folder", "is mode 755 (owner root", "root can let the group"),
+                 (0o777, "score.dat is mode 644 (owner root", "chmod g+w", "root can let the group")]
+        for folder_mode, *words in cases:
+            with self.subTest(folder=oct(folder_mode)):
+                folder = pathlib.Path(self.folder, "shared%o" % folder_mode)
+                folder.mkdir()
+                (folder / "pz2004.db").write_bytes(b"questions\n")
+                (folder / "score.dat").write_bytes(b"")
+                folder.chmod(folder_mode)
+                self.assert_refused(self.run_in(folder, user=(65534, 65534), launcher=launcher), *words)
+
     def test_missing_database_is_reported_before_anything_is_made(self):
         self.database.unlink()
         run = subprocess.run([str(LAUNCHER)], stdin=subprocess.DEVNULL, capture_output=True, timeout=30,
