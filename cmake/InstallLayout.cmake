@@ -1,7 +1,7 @@
 # Where an installation puts the game. The ordinary layout keeps the programs in
 # bin/ and the database in share/prozorometr; PZ_DEBIAN_LAYOUT follows Debian's
-# games layout under /usr for the package (cmake/DebianPackage.cmake).
-option(PZ_DEBIAN_LAYOUT "Install in Debian's games layout under /usr and set up cpack -G DEB" OFF)
+# games layout under /usr, for the package that debian/rules builds.
+option(PZ_DEBIAN_LAYOUT "Install in Debian's games layout under /usr" OFF)
 
 if(PZ_DEBIAN_LAYOUT)
   if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)

@@ -130,8 +130,9 @@ class Finder(unittest.TestCase):
                               (True, "sudo apt-get install tmux desktop-file-utils dpkg-dev file lintian")]:
             with self.subTest(sudo=sudo):
                 status, said, calls = self.require(["play", "testtools", "package"],
-                                                   commands=["luit", "strace", "man", "groff"] + ["sudo"] * sudo,
-                                                   installed="xfonts-encodings locales")
+                                                   commands=["luit", "strace", "man", "groff", "appstreamcli",
+                                                             "autopkgtest", "diffoscope", "dh"] + ["sudo"] * sudo,
+                                                   installed="xfonts-encodings locales build-essential")
                 self.assertEqual((status, calls), (1, []))
                 self.assertEqual(said.count("\n"), 1, said)
                 self.assertTrue(said.endswith("; install them with: " + command + "\n"), said)
