@@ -16,7 +16,7 @@ from gamekit import (BANNER_REST, BINARY, DB, CAN_TRACE, EDUCATED, EXIT_PROMPT, 
 FILE_CALLS = ["openat", "open", "creat", "write", "writev", "pwrite64", "copy_file_range", "fsync", "fdatasync", "rename",
               "renameat", "renameat2", "close", "ftruncate", "truncate", "chmod", "fchmod", "fchmodat",
               "unlink", "unlinkat", "link", "linkat"]
-CALL_RE = re.compile(rb"^(?:\[pid\s+\d+\]\s*|\d+\s+)?([a-z_0-9]+)\((.*)$")
+CALL_RE = re.compile(rb"^(?:\[pid\s+(\d+)\]\s*|(\d+)\s+)?([a-z_0-9]+)\((.*)$")
 REPORT_END = EXIT_PROMPT + b"\n\n\n\n\n"
 
 OTHERS = [record("Аня", 1, 12, 13, "еврей", "ебанутый"), record("Боря", 4, 80, 20, "экстримал", EDUCATED)]
@@ -31,16 +31,23 @@ APPEND_BY_REWRITE = b"\n".join([record("Новый", 1, 25, 0, "нормальн
 
 
 def calls_after_report(trace):
-    """The calls a strace log shows after the game's last write to stdout (its report):
-    (call, ordinal among calls of that name in the whole log, arguments)."""
-    counts, calls = {}, []
+    """The calls of the game's main thread that a strace log shows after its last write to
+    stdout (its report): (call, ordinal among that thread's calls of that name, arguments).
+    strace counts a call to fail or stop at per thread; other threads (the lock's heartbeat,
+    the sanitizers' run-time) call as their timing falls."""
+    counts, calls, main = {}, [], None
     with open(trace, "rb") as f:
         for line in f:
             m = CALL_RE.match(line.rstrip(b"\n"))
-            if m:
-                call = m.group(1).decode()
-                counts[call] = counts.get(call, 0) + 1
-                calls.append((call, counts[call], m.group(2)))
+            if not m:
+                continue
+            pid = m.group(1) or m.group(2)
+            main = main or pid
+            if pid != main:
+                continue
+            call = m.group(3).decode()
+            counts[call] = counts.get(call, 0) + 1
+            calls.append((call, counts[call], m.group(4)))
     last_report = max(i for i, (call, _, args) in enumerate(calls)
                       if call in ("write", "writev") and args.startswith(b"1,"))
     return calls[last_report + 1:]
